@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QString>
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+// The client of the bridge's admin channel: one connection, one JSON request line, one JSON reply.
+// No instances, no state; the blocking socket work runs on a worker and is awaited.
+namespace BridgeAdmin {
+
+// The channel's own error: one Chinese message, shown to the user as it is (what() gives it in UTF-8).
+struct Failure : std::runtime_error {
+    explicit Failure(const QString& text) : std::runtime_error(text.toStdString()), message(text) {}
+    QString message;
+};
+
+// A reply larger than this is refused: no real reply comes near it, and a misbehaving local process must not
+// grow our memory without bound.
+inline constexpr std::size_t maxReplyBytes = 16 * 1024 * 1024;
+
+// Sends one request to the bridge at ConnectorPaths::adminSocket() and returns its "result" (null when absent).
+// Fails with Failure, or with the JSON library's own error for a reply that is not JSON.
+QCoro::Task<nlohmann::json> request(QString command, std::optional<QString> id = std::nullopt,
+                                    nlohmann::json fields = nlohmann::json::object(), int timeout = 3);
+
+// The same against an explicit socket path (tests, benchmarks, the stand-in bridge's own checks).
+QCoro::Task<nlohmann::json> requestAt(QString socketPath, QString command, std::optional<QString> id = std::nullopt,
+                                      nlohmann::json fields = nlohmann::json::object(), int timeout = 3);
+
+// True when the bridge answers "status" positively within 2 seconds. Never fails.
+QCoro::Task<bool> isRunning();
+QCoro::Task<bool> isRunningAt(QString socketPath);
+
+// True as soon as isRunning() is; false when it has not become true by the deadline. Never fails.
+QCoro::Task<bool> waitUntilRunning(double seconds);
+QCoro::Task<bool> waitUntilRunningAt(QString socketPath, double seconds);
+
+// The synchronous pieces, for workers and benchmarks.
+std::string encode(const QString& command, const std::optional<QString>& id, const nlohmann::json& fields);
+nlohmann::json exchange(const std::string& socketPath, const std::string& encodedRequest, int timeoutSeconds);
+
+} // namespace BridgeAdmin

@@ -22,13 +22,14 @@ struct Failure : std::runtime_error {
 // grow our memory without bound.
 inline constexpr std::size_t maxReplyBytes = 16 * 1024 * 1024;
 
-// Sends one request to the bridge at ConnectorPaths::adminSocket() and returns its "result" (null when absent).
-// Fails with Failure, or with the JSON library's own error for a reply that is not JSON.
+// Sends one request to the bridge at ConnectorPaths::adminSocket() and returns its "result" (null when
+// absent). Fails with Failure, or with the JSON library's own error for a reply that is not JSON.
 QCoro::Task<nlohmann::json> request(QString command, std::optional<QString> id = std::nullopt,
                                     nlohmann::json fields = nlohmann::json::object(), int timeout = 3);
 
 // The same against an explicit socket path (tests, benchmarks, the stand-in bridge's own checks).
-QCoro::Task<nlohmann::json> requestAt(QString socketPath, QString command, std::optional<QString> id = std::nullopt,
+QCoro::Task<nlohmann::json> requestAt(QString socketPath, QString command,
+                                      std::optional<QString> id = std::nullopt,
                                       nlohmann::json fields = nlohmann::json::object(), int timeout = 3);
 
 // True when the bridge answers "status" positively within 2 seconds. Never fails.

@@ -1,0 +1,196 @@
+#include "BridgeAdmin.h"
+
+#include "Async.h"
+#include "ConnectorPaths.h"
+
+#include <QCoroTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace BridgeAdmin {
+
+namespace {
+
+using nlohmann::json;
+
+// The longest socket path the bridge's platform accepts: its path field holds 104 bytes including the final
+// zero.
+constexpr std::size_t maxPathBytes = 103;
+constexpr std::size_t readChunkBytes = 4096;
+constexpr int statusTimeoutSeconds = 2;
+
+// Owns the descriptor so that every way out of an exchange closes it.
+class Socket {
+public:
+    explicit Socket(int fd) : fd_(fd) {}
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    ~Socket() { close(); }
+    int fd() const { return fd_; }
+    void close() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+int openSocket() {
+#ifdef SOCK_CLOEXEC
+    // Child processes started meanwhile (tools, the bridge itself) must not inherit the connection.
+    return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+#else
+    return ::socket(AF_UNIX, SOCK_STREAM, 0);
+#endif
+}
+
+void setTimeouts(int fd, int seconds) {
+    // A zero time-out would mean "wait forever"; a worker stuck on a silent bridge is never wanted.
+    const timeval limit{std::max(seconds, 1), 0};
+    (void)::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    (void)::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+#ifdef SO_NOSIGPIPE
+    const int on = 1;
+    (void)::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#endif
+}
+
+ssize_t sendAll(int fd, const std::string& bytes) {
+#ifdef MSG_NOSIGNAL
+    constexpr int flags = MSG_NOSIGNAL; // a bridge that vanished is a failure, never a signal that ends us
+#else
+    constexpr int flags = 0;
+#endif
+    ssize_t sent;
+    do
+        sent = ::send(fd, bytes.data(), bytes.size(), flags);
+    while (sent < 0 && errno == EINTR);
+    return sent;
+}
+
+json decodeReply(const std::string& reply) {
+    // Anything that is not JSON at all (the empty reply too) fails with the decoder's own error.
+    const json decoded = json::parse(reply);
+    if (!decoded.is_object())
+        throw Failure(QStringLiteral("管理通道的回答看不懂"));
+    const auto ok = decoded.find("ok");
+    if (ok != decoded.end() && ok->is_boolean() && ok->get<bool>()) {
+        const auto result = decoded.find("result");
+        return result != decoded.end() ? *result : json();
+    }
+    const auto error = decoded.find("error");
+    if (error != decoded.end() && error->is_string())
+        throw Failure(QString::fromStdString(error->get<std::string>()));
+    throw Failure(QStringLiteral("桥接拒绝了这条命令"));
+}
+
+} // namespace
+
+std::string encode(const QString& command, const std::optional<QString>& id, const json& fields) {
+    json request = fields.is_null() ? json::object() : fields;
+    request["command"] = command.toStdString();
+    if (id)
+        request["id"] = id->toStdString();
+    return request.dump() + '\n';
+}
+
+json exchange(const std::string& socketPath, const std::string& encodedRequest, int timeoutSeconds) {
+    Socket socket(openSocket());
+    if (socket.fd() < 0)
+        throw Failure(QStringLiteral("建不了 socket"));
+    setTimeouts(socket.fd(), timeoutSeconds);
+
+    sockaddr_un address{};
+    if (socketPath.size() > maxPathBytes)
+        throw Failure(QStringLiteral("管理通道的路径太长"));
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        throw Failure(QStringLiteral("桥接没在运行"));
+
+    // One write: the bridge answers after one line, and a short write means the request cannot arrive whole.
+    if (sendAll(socket.fd(), encodedRequest) != static_cast<ssize_t>(encodedRequest.size()))
+        throw Failure(QStringLiteral("管理通道写不进去"));
+
+    std::string reply;
+    char buffer[readChunkBytes];
+    for (;;) {
+        const ssize_t got = ::read(socket.fd(), buffer, sizeof buffer);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw Failure(QStringLiteral("管理通道没有回应"));
+        }
+        reply.append(buffer, static_cast<std::size_t>(got));
+        // A local process streaming without end must not grow our memory without bound.
+        if (reply.size() > maxReplyBytes)
+            throw Failure(QStringLiteral("管理通道的回答看不懂"));
+    }
+    socket.close();
+    return decodeReply(reply);
+}
+
+QCoro::Task<nlohmann::json> requestAt(QString socketPath, QString command, std::optional<QString> id,
+                                      nlohmann::json fields, int timeout) {
+    std::string encoded = encode(command, id, fields);
+    std::string path = socketPath.toStdString();
+    co_return co_await Async::onWorker([path = std::move(path), encoded = std::move(encoded), timeout] {
+        return exchange(path, encoded, timeout);
+    });
+}
+
+QCoro::Task<nlohmann::json> request(QString command, std::optional<QString> id, nlohmann::json fields,
+                                    int timeout) {
+    return requestAt(ConnectorPaths::adminSocket(), std::move(command), std::move(id), std::move(fields),
+                     timeout);
+}
+
+QCoro::Task<bool> isRunningAt(QString socketPath) {
+    std::string encoded = encode(QStringLiteral("status"), std::nullopt, json::object());
+    std::string path = socketPath.toStdString();
+    try {
+        co_await Async::onWorker([path = std::move(path), encoded = std::move(encoded)] {
+            return exchange(path, encoded, statusTimeoutSeconds);
+        });
+        co_return true;
+    } catch (...) {
+        co_return false;
+    }
+}
+
+QCoro::Task<bool> isRunning() {
+    return isRunningAt(ConnectorPaths::adminSocket());
+}
+
+QCoro::Task<bool> waitUntilRunningAt(QString socketPath, double seconds) {
+    // The steady clock: a wall-clock jump must neither stretch the wait without end nor cut it short.
+    using Clock = std::chrono::steady_clock;
+    const double bounded =
+        std::isfinite(seconds) ? std::clamp(seconds, 0.0, 1.0e7) : (seconds > 0 ? 1.0e7 : 0.0);
+    const auto deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(bounded));
+    while (Clock::now() < deadline) {
+        if (co_await isRunningAt(socketPath))
+            co_return true;
+        co_await QCoro::sleepFor(std::chrono::milliseconds(500));
+    }
+    co_return co_await isRunningAt(socketPath);
+}
+
+QCoro::Task<bool> waitUntilRunning(double seconds) {
+    return waitUntilRunningAt(ConnectorPaths::adminSocket(), seconds);
+}
+
+} // namespace BridgeAdmin

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <optional>
+
+// What a checked signature says about the code that carries it.
+struct SigningInformation {
+    QString identifier;                    // the signing identifier
+    std::optional<QString> teamIdentifier; // the signing team, when the signature names one
+};
+
+// The signing keys a verifier trusts: team identifier → Ed25519 public keys (32 raw bytes each). A team may
+// have more than one key (a development build trusts its local key beside the release key).
+class SigningKeyring {
+public:
+    // Ignores a key that is not 32 bytes long, so a broken key can never match anything.
+    void add(const QString& team, const QByteArray& publicKey);
+    QList<QByteArray> keysFor(const QString& team) const;
+    bool isEmpty() const { return keys_.empty(); }
+
+private:
+    std::multimap<QString, QByteArray> keys_;
+};
+
+// Static code-signature checks of application bundles. Implementations hold no mutable state: checks run on
+// worker threads, several at a time.
+class CodeSigning {
+public:
+    virtual ~CodeSigning() = default;
+
+    // Checks the whole signature of the bundle at `bundlePath` and whether it satisfies `requirement` (the
+    // platform's requirement language, e.g. `anchor apple generic and identifier "x"`). Gives the signing
+    // information of a valid signature that satisfies it; nothing when the code cannot be read, the
+    // requirement does not compile, or the signature is missing, broken or does not satisfy it.
+    virtual std::optional<SigningInformation> check(const QString& bundlePath,
+                                                    const QString& requirement) const = 0;
+};
+
+// The checker as the application uses it, trusting this build's keys.
+std::shared_ptr<const CodeSigning> systemCodeSigning();

@@ -1,0 +1,457 @@
+#include "BundleSignature.h"
+
+#include <QFile>
+
+#include <nlohmann/json.hpp>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace BundleSignature {
+
+namespace {
+
+constexpr const char* signatureFolder = "Contents/_CodeSignature";
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+std::string toLocal(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+std::string hex(const unsigned char* bytes, size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) {
+        out.push_back(digits[bytes[i] >> 4]);
+        out.push_back(digits[bytes[i] & 0xf]);
+    }
+    return out;
+}
+
+// SHA-256 of an open file, read in large pieces through EVP (hardware-accelerated).
+std::optional<std::string> sha256(int fd) {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+        return std::nullopt;
+    std::vector<unsigned char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(n)) != 1)
+            return std::nullopt;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest, &size) != 1)
+        return std::nullopt;
+    return hex(digest, size);
+}
+
+std::vector<std::string> components(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t end = path.find('/', start);
+        parts.push_back(path.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return parts;
+}
+
+// A link's target read as text stays inside the bundle: relative, and never climbing above the bundle's root
+// nor landing on the root itself (from where a further ".." would leave).
+bool staysInside(const std::string& linkPath, const std::string& target) {
+    if (target.empty() || target.front() == '/')
+        return false;
+    std::vector<std::string> resolved = components(linkPath);
+    resolved.pop_back(); // the link's own name
+    for (const std::string& part : components(target)) {
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (resolved.empty())
+                return false;
+            resolved.pop_back();
+        } else {
+            resolved.push_back(part);
+        }
+    }
+    return !resolved.empty();
+}
+
+bool isSafeManifestPath(const std::string& path) {
+    if (path.empty() || path.front() == '/')
+        return false;
+    for (const std::string& part : components(path))
+        if (part.empty() || part == "." || part == "..")
+            return false;
+    return path != signatureFolder && path.rfind(std::string(signatureFolder) + "/", 0) != 0;
+}
+
+struct Walk {
+    std::string rootReal; // the bundle's resolved location, for checking where links really lead
+    bool hashFiles = true;
+    std::vector<Entry> entries;
+
+    void directory(int dirFd, const std::string& prefix) {
+        // fdopendir takes over a copy of the descriptor; closedir closes that copy.
+        const int copy = ::dup(dirFd);
+        DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+        if (!dir) {
+            if (copy >= 0)
+                ::close(copy);
+            throw Error(Problem::unreadable, "cannot list " + (prefix.empty() ? std::string(".") : prefix));
+        }
+        std::vector<std::string> names;
+        errno = 0;
+        while (dirent* found = ::readdir(dir)) {
+            const std::string name = found->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        const bool failed = errno != 0;
+        ::closedir(dir);
+        if (failed)
+            throw Error(Problem::unreadable, "cannot list " + prefix);
+        for (const std::string& name : names)
+            item(dirFd, name, prefix.empty() ? name : prefix + "/" + name);
+    }
+
+    void item(int dirFd, const std::string& name, const std::string& path) {
+        struct stat info {};
+        if (::fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            throw Error(Problem::unreadable, "cannot read " + path);
+        if (S_ISDIR(info.st_mode)) {
+            if (path == signatureFolder)
+                return;
+            Fd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!sub)
+                throw Error(Problem::unreadable, "cannot open " + path);
+            directory(sub.get(), path);
+        } else if (S_ISLNK(info.st_mode)) {
+            std::string target(PATH_MAX, '\0');
+            const ssize_t n = ::readlinkat(dirFd, name.c_str(), target.data(), target.size());
+            if (n < 0 || static_cast<size_t>(n) >= target.size())
+                throw Error(Problem::unreadable, "cannot read the link " + path);
+            target.resize(static_cast<size_t>(n));
+            if (!staysInside(path, target) || !landsInside(path))
+                throw Error(Problem::unsafeContents, "link leaves the bundle: " + path);
+            entries.push_back(Entry{path, Entry::Kind::symlink, {}, false, target});
+        } else if (S_ISREG(info.st_mode)) {
+            Entry entry{path, Entry::Kind::file, {}, (info.st_mode & 0111) != 0, {}};
+            if (hashFiles) {
+                Fd file(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+                struct stat opened {};
+                if (!file || ::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
+                    throw Error(Problem::unreadable, "cannot open " + path);
+                auto digest = sha256(file.get());
+                if (!digest)
+                    throw Error(Problem::unreadable, "cannot read " + path);
+                entry.sha256 = std::move(*digest);
+                entry.executable = (opened.st_mode & 0111) != 0;
+            }
+            entries.push_back(std::move(entry));
+        } else {
+            throw Error(Problem::unsafeContents, "special file: " + path);
+        }
+    }
+
+    // Where the link really leads, other links of the bundle included, must lie inside the bundle; a link
+    // that leads nowhere is refused too, since what it would reach later is unknown.
+    bool landsInside(const std::string& path) const {
+        char* real = ::realpath((rootReal + "/" + path).c_str(), nullptr);
+        if (!real)
+            return false;
+        const std::string resolved(real);
+        std::free(real);
+        return resolved.size() > rootReal.size() + 1 &&
+               resolved.compare(0, rootReal.size() + 1, rootReal + "/") == 0;
+    }
+};
+
+std::optional<QByteArray> readSmallFile(int dirFd, const char* name, qint64 limit) {
+    Fd file(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > limit)
+        return std::nullopt;
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        bytes.append(buffer, n);
+        if (bytes.size() > limit)
+            return std::nullopt;
+    }
+    return bytes;
+}
+
+// The first difference between what was signed and what is there, as a path and what happened to it.
+std::optional<std::string> difference(const std::vector<Entry>& expected, const std::vector<Entry>& actual,
+                                      bool compareHashes) {
+    size_t i = 0, j = 0;
+    while (i < expected.size() || j < actual.size()) {
+        if (j == actual.size() || (i < expected.size() && expected[i].path < actual[j].path))
+            return "missing " + expected[i].path;
+        if (i == expected.size() || actual[j].path < expected[i].path)
+            return "added " + actual[j].path;
+        const Entry& want = expected[i];
+        const Entry& have = actual[j];
+        const bool same =
+            want.kind == have.kind && want.target == have.target &&
+            (want.kind == Entry::Kind::symlink ||
+             (want.executable == have.executable && (!compareHashes || want.sha256 == have.sha256)));
+        if (!same)
+            return "changed " + want.path;
+        ++i;
+        ++j;
+    }
+    return std::nullopt;
+}
+
+bool isLowerHex64(const std::string& text) {
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+bool hasExactly(const nlohmann::json& object, std::initializer_list<const char*> keys) {
+    if (!object.is_object() || object.size() != keys.size())
+        return false;
+    return std::all_of(keys.begin(), keys.end(), [&](const char* key) { return object.contains(key); });
+}
+
+} // namespace
+
+std::vector<Entry> scan(const QString& bundlePath, bool hashFiles) {
+    const std::string root = toLocal(bundlePath);
+    Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    char* real = rootFd ? ::realpath(root.c_str(), nullptr) : nullptr;
+    if (!real)
+        throw Error(Problem::unreadable, "cannot open the bundle " + root);
+    Walk walk;
+    walk.rootReal = real;
+    std::free(real);
+    walk.hashFiles = hashFiles;
+    walk.directory(rootFd.get(), "");
+    std::sort(walk.entries.begin(), walk.entries.end(),
+              [](const Entry& a, const Entry& b) { return a.path < b.path; });
+    return std::move(walk.entries);
+}
+
+QByteArray canonical(const Manifest& manifest) {
+    nlohmann::json files = nlohmann::json::array();
+    for (const Entry& entry : manifest.entries) {
+        if (entry.kind == Entry::Kind::file)
+            files.push_back({{"path", entry.path},
+                             {"type", "file"},
+                             {"sha256", entry.sha256},
+                             {"executable", entry.executable}});
+        else
+            files.push_back({{"path", entry.path}, {"type", "symlink"}, {"target", entry.target}});
+    }
+    const nlohmann::json document{
+        {"format", format}, {"identifier", manifest.identifier}, {"team", manifest.team}, {"files", files}};
+    try {
+        return QByteArray::fromStdString(document.dump());
+    } catch (const nlohmann::json::type_error&) {
+        throw Error(Problem::unsafeContents, "a file name, target or text is not UTF-8");
+    }
+}
+
+std::optional<Manifest> parse(const QByteArray& bytes) {
+    const nlohmann::json document =
+        nlohmann::json::parse(bytes.constBegin(), bytes.constEnd(), nullptr, false);
+    if (!hasExactly(document, {"format", "identifier", "team", "files"}) || document["format"] != format ||
+        !document["identifier"].is_string() || !document["team"].is_string() || !document["files"].is_array())
+        return std::nullopt;
+    Manifest manifest;
+    manifest.identifier = document["identifier"].get<std::string>();
+    manifest.team = document["team"].get<std::string>();
+    if (manifest.identifier.empty() || manifest.team.empty())
+        return std::nullopt;
+    for (const nlohmann::json& item : document["files"]) {
+        Entry entry;
+        if (!item.is_object() || !item.contains("path") || !item["path"].is_string() ||
+            !item.contains("type"))
+            return std::nullopt;
+        entry.path = item["path"].get<std::string>();
+        if (!isSafeManifestPath(entry.path))
+            return std::nullopt;
+        if (item["type"] == "file" && hasExactly(item, {"path", "type", "sha256", "executable"}) &&
+            item["sha256"].is_string() && item["executable"].is_boolean()) {
+            entry.sha256 = item["sha256"].get<std::string>();
+            entry.executable = item["executable"].get<bool>();
+            if (!isLowerHex64(entry.sha256))
+                return std::nullopt;
+        } else if (item["type"] == "symlink" && hasExactly(item, {"path", "type", "target"}) &&
+                   item["target"].is_string()) {
+            entry.kind = Entry::Kind::symlink;
+            entry.target = item["target"].get<std::string>();
+            if (!staysInside(entry.path, entry.target))
+                return std::nullopt;
+        } else {
+            return std::nullopt;
+        }
+        if (!manifest.entries.empty() && !(manifest.entries.back().path < entry.path))
+            return std::nullopt;
+        manifest.entries.push_back(std::move(entry));
+    }
+    // One spelling only: no spaces, escapes or key orders other than the signer's.
+    if (canonical(manifest) != bytes)
+        return std::nullopt;
+    return manifest;
+}
+
+void sign(const QString& bundlePath, const Ed25519Key& key, const QString& identifier, const QString& team) {
+    if (identifier.isEmpty() || team.isEmpty())
+        throw Error(Problem::malformed, "the identifier and the team must not be empty");
+    const std::string root = toLocal(bundlePath);
+    Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!rootFd)
+        throw Error(Problem::unreadable, "cannot open the bundle " + root);
+    Fd contents(::openat(rootFd.get(), "Contents", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!contents)
+        throw Error(Problem::unreadable, "the bundle has no Contents folder: " + root);
+
+    Manifest manifest{identifier.toStdString(), team.toStdString(), scan(bundlePath, true)};
+    const QByteArray bytes = canonical(manifest);
+    const QByteArray signature = key.sign(bytes);
+
+    ::mkdirat(contents.get(), "_CodeSignature", 0755);
+    Fd folder(::openat(contents.get(), "_CodeSignature", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder)
+        throw Error(Problem::unreadable, "cannot create " + root + "/" + signatureFolder);
+    auto write = [&](const char* name, const QByteArray& data) {
+        ::unlinkat(folder.get(), name, 0);
+        Fd file(::openat(folder.get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        qsizetype done = 0;
+        while (file && done < data.size()) {
+            const ssize_t n =
+                ::write(file.get(), data.constData() + done, static_cast<size_t>(data.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        if (!file || done != data.size())
+            throw Error(Problem::unreadable, std::string("cannot write ") + signatureFolder + "/" + name);
+    };
+    write("CodeResources", bytes);
+    write("CodeSignature", signature);
+}
+
+Verdict verify(const QString& bundlePath, const SigningKeyring& keyring,
+               const std::optional<QString>& identifier, const std::optional<QString>& team) {
+    Verdict verdict;
+    auto fail = [&](Problem problem, std::string detail = {}) {
+        verdict.problem = problem;
+        verdict.detail = std::move(detail);
+        return verdict;
+    };
+    const std::string root = toLocal(bundlePath);
+    Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!rootFd)
+        return fail(Problem::unreadable, root);
+    Fd contents(::openat(rootFd.get(), "Contents", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Fd folder(
+        contents ? ::openat(contents.get(), "_CodeSignature", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                 : -1);
+    const auto bytes = folder ? readSmallFile(folder.get(), "CodeResources", maxManifestBytes) : std::nullopt;
+    const auto signature = folder ? readSmallFile(folder.get(), "CodeSignature", 64) : std::nullopt;
+    if (!bytes || !signature)
+        return fail(Problem::notSigned);
+
+    std::optional<Manifest> manifest = parse(*bytes);
+    if (!manifest)
+        return fail(Problem::malformed);
+    const QString declaredTeam = QString::fromStdString(manifest->team);
+    const QList<QByteArray> keys = keyring.keysFor(declaredTeam);
+    if (keys.isEmpty())
+        return fail(Problem::untrustedTeam, manifest->team);
+    if (std::none_of(keys.begin(), keys.end(),
+                     [&](const QByteArray& key) { return Ed25519Key::verify(key, *bytes, *signature); }))
+        return fail(Problem::badSignature);
+    if (identifier && identifier->toStdString() != manifest->identifier)
+        return fail(Problem::wrongIdentifier, manifest->identifier);
+    if (team && team->toStdString() != manifest->team)
+        return fail(Problem::wrongTeam, manifest->team);
+
+    // The cheap walk first: an added or removed file fails before anything is hashed.
+    try {
+        if (auto changed = difference(manifest->entries, scan(bundlePath, false), false))
+            return fail(Problem::contentsChanged, *changed);
+        if (auto changed = difference(manifest->entries, scan(bundlePath, true), true))
+            return fail(Problem::contentsChanged, *changed);
+    } catch (const Error& error) {
+        return fail(error.problem, error.what());
+    }
+    verdict.manifest = std::move(manifest);
+    return verdict;
+}
+
+const char* describe(Problem problem) {
+    switch (problem) {
+    case Problem::none:
+        return "valid";
+    case Problem::unreadable:
+        return "bundle cannot be read";
+    case Problem::notSigned:
+        return "not signed";
+    case Problem::malformed:
+        return "manifest malformed";
+    case Problem::untrustedTeam:
+        return "team not trusted";
+    case Problem::badSignature:
+        return "signature invalid";
+    case Problem::wrongIdentifier:
+        return "wrong identifier";
+    case Problem::wrongTeam:
+        return "wrong team";
+    case Problem::contentsChanged:
+        return "contents changed";
+    case Problem::unsafeContents:
+        return "unsafe contents";
+    }
+    return "unknown";
+}
+
+} // namespace BundleSignature

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <random>
 #include <unistd.h>
@@ -426,7 +427,12 @@ bool StandinBridge::tick(Clock::time_point now) {
         return false;
     const CliWork work = *work_;
     work_.reset();
-    finishCli(work);
+    try {
+        finishCli(work);
+    } catch (const std::exception& error) {
+        // A scenario edited into an odd shape meanwhile: report it, keep serving.
+        std::fprintf(stderr, "执行工具任务收尾出错：%s\n", error.what());
+    }
     return true;
 }
 

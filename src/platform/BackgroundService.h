@@ -3,6 +3,7 @@
 #include <QCoroTask>
 #include <QString>
 
+#include <memory>
 #include <stdexcept>
 
 // One per-user background item of the operating system (the bridge's agent, the status-bar login item).
@@ -32,9 +33,15 @@ public:
 
     // The same, synchronous, reporting its error directly (the login-item switch uses it).
     virtual void unregisterNow() = 0;
+
+    // Opens the system's settings of login items where the desktop has one; otherwise does nothing.
+    virtual void openSystemSettingsLoginItems() {}
 };
 
 inline bool isKnown(BackgroundService::Status status) {
     const int value = static_cast<int>(status);
     return value >= 0 && value <= 3;
 }
+
+// The item described by the property list `plistName` in this application's bundle, as this OS keeps it.
+std::unique_ptr<BackgroundService> systemBackgroundService(const QString& plistName);

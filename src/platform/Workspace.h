@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QCoroTask>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
+#include <optional>
 #include <stdexcept>
 
 // The desktop's workspace: the applications the user has, and handing them links.
@@ -20,4 +23,34 @@ public:
     // Delivers `link` to the application bundle at `appPath`, bringing it to the front when `activate`.
     // Fails with Failure when the bundle cannot be read or the application cannot be started.
     virtual QCoro::Task<void> open(QUrl link, QString appPath, bool activate) = 0;
+
+    // A running application: its process and the bundle its executable lies in.
+    struct RunningApplication {
+        qint64 pid = 0;
+        QString bundlePath;
+        QString bundleIdentifier;
+        bool operator==(const RunningApplication&) const = default;
+    };
+
+    // The running applications whose bundle has `bundleIdentifier`, oldest process first. Reads the process
+    // table: quick, yet file-system work, so callers on the main thread prefer a worker.
+    virtual QList<RunningApplication> runningApplications(const QString& bundleIdentifier) const {
+        Q_UNUSED(bundleIdentifier);
+        return {};
+    }
+
+    // Where the system knows an installed application with `bundleIdentifier`, if anywhere.
+    virtual std::optional<QString> urlForApplication(const QString& bundleIdentifier) const {
+        Q_UNUSED(bundleIdentifier);
+        return std::nullopt;
+    }
+
+    // Starts the application bundle at `appPath`. Fails with Failure like open().
+    virtual QCoro::Task<void> openApplication(QString appPath) {
+        Q_UNUSED(appPath);
+        co_return;
+    }
+
+    // Shows the given files selected in a file-manager window. No outcome is reported.
+    virtual void activateFileViewerSelecting(const QStringList& paths) { Q_UNUSED(paths); }
 };

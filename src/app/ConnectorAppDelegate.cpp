@@ -1,29 +1,288 @@
 #include "ConnectorAppDelegate.h"
 
+#include "Async.h"
+#include "Bundle.h"
+#include "ConnectorController.h"
+#include "ConnectorPaths.h"
 #include "ConnectorSettings.h"
+#include "InstanceChannel.h"
+#include "LifecycleProbe.h"
+#include "Platform.h"
+#include "ProcessInfo.h"
+#include "RunningInstances.h"
+#include "StatusItemController.h"
+#include "StatusView.h"
+#include "linux/LinuxWorkspace.h"
+#include "linux/SystemdBackgroundService.h"
 
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoroTimer>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <unistd.h>
 #include <utility>
 
-ConnectorAppDelegate::ConnectorAppDelegate(QStringList arguments, QObject* parent)
-    : QObject(parent), arguments_(std::move(arguments)) {
-    // The controller and the window state are created here, with the delegate.
+namespace {
+
+using namespace std::chrono_literals;
+
+QString pageName(WindowPage page) {
+    switch (page) {
+    case WindowPage::start:
+        return QStringLiteral("start");
+    case WindowPage::overview:
+        return QStringLiteral("overview");
+    case WindowPage::diagnostics:
+        return QStringLiteral("diagnostics");
+    case WindowPage::settings:
+        return QStringLiteral("settings");
+    }
+    return {};
 }
 
-ConnectorAppDelegate::~ConnectorAppDelegate() = default;
+// The main window: a title bar with close and minimize buttons, a fixed size taken from its content. Closing
+// only hides it; the object is kept for the next show.
+class MainWindow : public QWidget {
+public:
+    MainWindow(QWidget* content, const QString& title) {
+        setWindowTitle(title);
+        setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(content);
+        setFixedSize(sizeHint());
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();
+        hide();
+        LifecycleProbe::note(QStringLiteral("window hidden"));
+    }
+};
+
+std::unique_ptr<BackgroundService> backgroundService(const QString& plistName) {
+    const QString bundle = Bundle::main() ? Bundle::main()->path : QString();
+    return std::make_unique<SystemdBackgroundService>(SystemdBackgroundService::forUser(bundle, plistName));
+}
+
+} // namespace
+
+ConnectorAppDelegate::ConnectorAppDelegate(QStringList arguments, QObject* parent)
+    : QObject(parent), service_(backgroundService(ConnectorPaths::agentPlist)),
+      statusItemService_(backgroundService(ConnectorPaths::menuBarPlist)),
+      workspace_(std::make_unique<LinuxWorkspace>()),
+      controller_(std::make_unique<ConnectorController>(
+          Platform{*service_, *statusItemService_, Bundle::mainInfo()})),
+      arguments_(std::move(arguments)) {}
+
+// The window goes before the controller it shows.
+ConnectorAppDelegate::~ConnectorAppDelegate() {
+    statusItem_.reset();
+    window_.reset();
+}
 
 void ConnectorAppDelegate::applicationWillFinishLaunching() {
     ConnectorSettings::registerDefaults();
-    // An accessory application: no Dock icon and no menu bar of its own (macOS activation policy).
+    // An accessory application has no Dock icon or menu bar of its own; on Linux the desktop entry is hidden
+    // from the application menus (NoDisplay) and only the tray icon shows.
 }
 
 void ConnectorAppDelegate::applicationDidFinishLaunching() {
-    // The launch sequence, one main-thread task:
-    //  1. with --after-update, wait (at most 50 × 0.1 s) for the old instance to quit;
-    //  2. single instance: outside isolated validation, end when another instance runs;
-    //  3. the status item (StatusItemController with the controller and showWindow);
-    //  4. outside isolated validation: the update checks;
-    //  5. half a second for links that come with the launch;
-    //  6. the background items;
-    //  7. with --after-rename: finish the legacy rename (restarting the bridge with --restart-bridge);
-    //  8. the main window, unless the launch was for a link, the menu bar or an update.
+    Async::spawn(launch(), "launch sequence");
+}
+
+bool ConnectorAppDelegate::isolated() const {
+    return ConnectorPaths::validationDir().has_value();
+}
+
+QCoro::Task<QList<pid_t>> ConnectorAppDelegate::otherInstances() const {
+    const QString home = ConnectorPaths::home();
+    const pid_t self = ::getpid();
+    // Named, not a temporary in the co_await operand: GCC 12 destroys such temporaries twice.
+    auto job = [home, self] { return RunningInstances::find(ConnectorPaths::connectorBundleID, self, home); };
+    co_return co_await Async::onWorker(std::move(job));
+}
+
+QList<QUrl> ConnectorAppDelegate::linksIn(const QStringList& arguments) {
+    QList<QUrl> links;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& element = arguments.at(i);
+        if (element.startsWith(QLatin1Char('-')))
+            continue;
+        const QUrl link(element, QUrl::StrictMode);
+        if (link.isValid() && !link.scheme().isEmpty())
+            links.append(link);
+    }
+    return links;
+}
+
+QCoro::Task<void> ConnectorAppDelegate::launch() {
+    // 1. After an update or a rename the old instance may still be quitting: give it about five seconds.
+    if (ProcessInfo::hasFlag(arguments_, QStringLiteral("--after-update"))) {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            if ((co_await otherInstances()).isEmpty())
+                break;
+            co_await QCoro::sleepFor(100ms);
+        }
+    }
+
+    // 2. One instance per user; the running one takes over this start's links or the reopen.
+    if (!isolated()) {
+        if (!(co_await otherInstances()).isEmpty()) {
+            co_await handOff();
+            terminate("other-instance");
+            co_return;
+        }
+        if (const std::optional<QString> path = InstanceChannel::socketPath(ConnectorPaths::home())) {
+            listener_ = std::make_unique<InstanceChannel::Listener>();
+            connect(listener_.get(), &InstanceChannel::Listener::received, this,
+                    &ConnectorAppDelegate::received);
+            if (!listener_->listen(*path))
+                listener_.reset();
+        }
+    }
+
+    // 3. The status item, in every application mode.
+    QPointer<ConnectorAppDelegate> self(this);
+    statusItem_ = std::make_unique<StatusItemController>(*controller_, [self](WindowPage page) {
+        if (self)
+            self->showWindow(page);
+    });
+    LifecycleProbe::note(QStringLiteral("status item"));
+
+    // 4. The automatic update schedule.
+    if (!isolated())
+        controller_->startUpdateChecks();
+
+    // Links given on this start's own command line arrive as the system would deliver them at launch.
+    const QList<QUrl> links = linksIn(arguments_);
+    if (!links.isEmpty())
+        applicationOpen(links);
+
+    // 5. Links that come with the launch arrive during this pause, so a start for a link opens no window.
+    co_await QCoro::sleepFor(500ms);
+
+    // 6.
+    controller_->ensureBackgroundItem();
+
+    // 7.
+    if (ProcessInfo::hasFlag(arguments_, QStringLiteral("--after-rename")))
+        controller_->finishLegacyRename(ProcessInfo::hasFlag(arguments_, QStringLiteral("--restart-bridge")));
+
+    // 8.
+    if (!openedByLink_ && !ProcessInfo::hasFlag(arguments_, QStringLiteral("--menubar")) &&
+        !ProcessInfo::hasFlag(arguments_, QStringLiteral("--after-update"))) {
+        if (isolated())
+            showWindow(WindowPage::settings);
+        else
+            showWindow(ConnectorSettings::startCompleted() ? WindowPage::overview : WindowPage::start);
+    }
+}
+
+QCoro::Task<void> ConnectorAppDelegate::handOff() {
+    InstanceChannel::Message message;
+    message.links = linksIn(arguments_);
+    message.reopen = message.links.isEmpty() &&
+                     !ProcessInfo::hasFlag(arguments_, QStringLiteral("--menubar")) &&
+                     !ProcessInfo::hasFlag(arguments_, QStringLiteral("--after-update"));
+    if (message.links.isEmpty() && !message.reopen)
+        co_return;
+    const std::optional<QString> path = InstanceChannel::socketPath(ConnectorPaths::home());
+    bool delivered = false;
+    if (path) {
+        QCoro::Task<bool> sending = InstanceChannel::send(*path, message, 3s);
+        delivered = co_await std::move(sending);
+    }
+    if (!delivered)
+        qWarning("the running Orvane connector could not be reached; this start's request is dropped");
+    LifecycleProbe::note(delivered ? QStringLiteral("handed over") : QStringLiteral("hand-over failed"));
+}
+
+void ConnectorAppDelegate::received(const InstanceChannel::Message& message) {
+    if (message.reopen) {
+        LifecycleProbe::note(QStringLiteral("reopen"));
+        applicationShouldHandleReopen(windowVisible());
+    }
+    if (!message.links.isEmpty())
+        applicationOpen(message.links);
+}
+
+bool ConnectorAppDelegate::applicationShouldHandleReopen(bool) {
+    showWindow(ConnectorSettings::startCompleted() ? WindowPage::overview : WindowPage::start);
+    return true;
+}
+
+void ConnectorAppDelegate::applicationOpen(const QList<QUrl>& links) {
+    if (isolated())
+        return;
+    openedByLink_ = true;
+    for (const QUrl& link : links) {
+        ++pendingLinks_;
+        Async::spawn(handleLink(link), "link");
+    }
+}
+
+QCoro::Task<void> ConnectorAppDelegate::handleLink(QUrl link) {
+    try {
+        QCoro::Task<void> handling = controller_->handle(link);
+        co_await std::move(handling);
+    } catch (const std::exception& error) {
+        // handle() never fails by contract; if it does, the link still counts as finished so the
+        // application is not kept alive by it forever.
+        qCritical("handling a link failed: %s", error.what());
+    }
+    --pendingLinks_;
+    LifecycleProbe::note(QStringLiteral("link ") + QString::fromUtf8(link.toEncoded()) +
+                         QStringLiteral(" handled"));
+    quitIfIdle();
+}
+
+bool ConnectorAppDelegate::windowVisible() const {
+    return window_ && window_->isVisible();
+}
+
+void ConnectorAppDelegate::quitIfIdle() {
+    if (ConnectorSettings::showsStatusItemAtLogin())
+        return;
+    if (pendingLinks_ != 0 || windowVisible())
+        return;
+    QTimer::singleShot(1s, this, [this] {
+        if (pendingLinks_ == 0 && !windowVisible())
+            terminate("idle");
+    });
+}
+
+void ConnectorAppDelegate::terminate(const char* reason) {
+    LifecycleProbe::note(QStringLiteral("quit ") + QLatin1String(reason));
+    QCoreApplication::quit();
+}
+
+void ConnectorAppDelegate::showWindow(WindowPage page) {
+    windowState_.setPage(page);
+    const bool created = !window_;
+    if (created) {
+        const QString title =
+            isolated() ? QStringLiteral("Orvane 连接器 · 隔离验证") : QStringLiteral("Orvane 连接器");
+        window_ = std::make_unique<MainWindow>(new StatusView(*controller_, windowState_), title);
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = window_->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            window_->move(frame.topLeft());
+        }
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    LifecycleProbe::note(QStringLiteral("window ") + pageName(page) +
+                         (created ? QString() : QStringLiteral(" again")));
+    if (created) {
+        if (const std::optional<int> after = LifecycleProbe::closeWindowAfterMs())
+            QTimer::singleShot(*after, window_.get(), [window = window_.get()] { window->close(); });
+    }
 }

@@ -1,10 +1,29 @@
 #pragma once
 
+#include "WindowState.h"
+
+#include <QCoroTask>
+#include <QList>
 #include <QObject>
 #include <QStringList>
+#include <QUrl>
 
-// The application shell of the window and menu-bar modes. Owns the application's long-lived objects and runs
-// the launch sequence; lives as long as the application, on the main thread only.
+#include <memory>
+#include <sys/types.h>
+
+class BackgroundService;
+class ConnectorController;
+class StatusItemController;
+class Workspace;
+class QWidget;
+namespace InstanceChannel {
+class Listener;
+struct Message;
+} // namespace InstanceChannel
+
+// The application shell of the window and menu-bar modes. Owns the controller, the window state, the main
+// window and the status item, runs the launch sequence, passes links to the controller and decides when a
+// connector started only for a link quits again. Lives as long as the application, on the main thread only.
 class ConnectorAppDelegate : public QObject {
     Q_OBJECT
 
@@ -17,9 +36,48 @@ public:
     // Once the event loop runs: starts the launch sequence and returns at once.
     void applicationDidFinishLaunching();
 
+    // Links addressed to the connector, in order. Ignored in isolated validation mode.
+    void applicationOpen(const QList<QUrl>& links);
+    // The user opened the application again while it runs: the window on the start or overview page.
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    // Closing the main window never ends the application.
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
+
+    // Shows the main window on `page`, creating it on first use, and brings it to the front.
+    void showWindow(WindowPage page);
+    // Ends the application when nothing keeps it: no pending link, no visible window, no status item kept at
+    // login; the decision is taken again one second later.
+    void quitIfIdle();
+    // The other running instances of the connector (process ids), without this process. Off the main thread.
+    QCoro::Task<QList<pid_t>> otherInstances() const;
+
     // The launch flags, unchanged from the process's argument vector.
     const QStringList& arguments() const { return arguments_; }
+    // The elements of an argument vector that are links (a URL with a scheme), program path excluded.
+    static QList<QUrl> linksIn(const QStringList& arguments);
 
 private:
+    QCoro::Task<void> launch();
+    QCoro::Task<void> handleLink(QUrl link);
+    // Gives this start's links, or a reopen request, to the instance that runs already.
+    QCoro::Task<void> handOff();
+    void received(const InstanceChannel::Message& message);
+    void terminate(const char* reason);
+    bool windowVisible() const;
+    bool isolated() const;
+
+    // What the controller is built on; declared first so it outlives the controller.
+    std::unique_ptr<BackgroundService> service_;
+    std::unique_ptr<BackgroundService> statusItemService_;
+    std::unique_ptr<Workspace> workspace_;
+
+    std::unique_ptr<ConnectorController> controller_;
+    WindowState windowState_;
+    std::unique_ptr<QWidget> window_;
+    std::unique_ptr<StatusItemController> statusItem_;
+    bool openedByLink_ = false;
+    int pendingLinks_ = 0;
     QStringList arguments_;
+
+    std::unique_ptr<InstanceChannel::Listener> listener_;
 };

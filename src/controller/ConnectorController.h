@@ -106,6 +106,12 @@ public:
     virtual void installUpdateIfIdle();
     virtual void renameLegacyBundleIfIdle();
 
+    // Called by the application shell: at launch (the update schedule, outside isolated validation; the end
+    // of a legacy rename, with --after-rename) and for every link addressed to the connector. Never fail.
+    void startUpdateChecks();
+    void finishLegacyRename(bool restartBridge);
+    QCoro::Task<void> handle(QUrl link);
+
 signals:
     // Any observable field was assigned; observers read the new values.
     void changed();

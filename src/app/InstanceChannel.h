@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QList>
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <optional>
+
+// How a second start reaches the running connector on Linux, where the system does not deliver links and
+// reopen requests to a running application by itself: a local socket that only this user can reach. The
+// running instance listens; a later process sends its links (or "reopen") and ends.
+//
+// One message per connection, lines of text: "open <encoded link>" per link or one "reopen", then an empty
+// line. The listener answers "ok" once it has taken the message.
+namespace InstanceChannel {
+
+struct Message {
+    QList<QUrl> links;
+    bool reopen = false;
+};
+
+QByteArray encode(const Message& message);
+// Lines it does not know are skipped, and so are links that do not parse with a scheme.
+Message decode(const QByteArray& bytes);
+
+// A directory only this user can enter: $XDG_RUNTIME_DIR when it is ours and private, otherwise a 0700
+// directory under the home (created or tightened here). Absent when neither can be had safely.
+std::optional<QString> privateDirectory(const QString& home);
+// The socket inside it; absent when the directory cannot be had or the path is too long for a socket.
+std::optional<QString> socketPath(const QString& home);
+
+// Sends one message, retrying the connection until `timeout` (the running instance may be a moment away
+// from listening). True once the listener answered. Runs on a worker; never blocks the main thread.
+QCoro::Task<bool> send(QString path, Message message, std::chrono::milliseconds timeout);
+
+// The running instance's end of the channel.
+class Listener : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Listener(QObject* parent = nullptr);
+
+    // Takes over `path` (a stale socket left by an instance that died is removed first: the caller has made
+    // sure no other instance runs). False with the reason logged when it cannot listen.
+    bool listen(const QString& path);
+
+signals:
+    void received(const InstanceChannel::Message& message);
+
+private:
+    void accept();
+
+    QLocalServer server_;
+};
+
+} // namespace InstanceChannel

@@ -1,0 +1,34 @@
+#include "LifecycleProbe.h"
+
+#include <QFile>
+
+#include <chrono>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace LifecycleProbe {
+
+void note(const QString& event) {
+    static const QByteArray path = qgetenv("ORVANE_CONNECTOR_PROBE");
+    if (path.isEmpty())
+        return;
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    const QByteArray line = QByteArray::number(qint64(now.count())) + ' ' + event.toUtf8() + '\n';
+    // One append per line, so lines of concurrent writers never interleave.
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    [[maybe_unused]] const ssize_t written = ::write(fd, line.constData(), size_t(line.size()));
+    ::close(fd);
+}
+
+std::optional<int> closeWindowAfterMs() {
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("ORVANE_CONNECTOR_PROBE_CLOSE_WINDOW_MS", &ok);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace LifecycleProbe

@@ -1,0 +1,90 @@
+#include "RunningInstances.h"
+
+#include "Bundle.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace RunningInstances {
+
+namespace {
+
+// /proc/<pid>/exe of a process whose executable was replaced (an update moved a new bundle in place) still
+// names the old path, marked as deleted; the bundle at that path is the same application.
+QString executableOf(const QString& procDir) {
+    QString target = QFile::symLinkTarget(procDir + QStringLiteral("/exe"));
+    const QString deleted = QStringLiteral(" (deleted)");
+    if (target.endsWith(deleted))
+        target.chop(deleted.size());
+    return target;
+}
+
+// A process that has ended but is not yet reaped keeps its /proc entry: it is no longer running.
+bool hasEnded(const QString& procDir) {
+    QFile stat(procDir + QStringLiteral("/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.read(4096);
+    const qsizetype close = text.lastIndexOf(')');
+    if (close < 0 || close + 2 >= text.size())
+        return true;
+    const char state = text.at(close + 2);
+    return state == 'Z' || state == 'X' || state == 'x';
+}
+
+} // namespace
+
+std::optional<QString> homeOf(const QString& procDir) {
+    QFile environ(procDir + QStringLiteral("/environ"));
+    if (!environ.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray all = environ.readAll();
+    for (const QByteArray& entry : all.split('\0')) {
+        if (entry.startsWith("HOME="))
+            return QFile::decodeName(entry.mid(5));
+    }
+    return QString();
+}
+
+QList<pid_t> find(const QString& bundleID, pid_t except, const QString& home, const QString& procRoot) {
+    QList<pid_t> result;
+    QHash<QString, bool> bundleMatches; // bundle path → identifier equals bundleID
+    const uid_t user = ::getuid();
+    const QStringList entries = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& name : entries) {
+        bool numeric = false;
+        const pid_t pid = static_cast<pid_t>(name.toInt(&numeric));
+        if (!numeric || pid == except)
+            continue;
+        const QString procDir = procRoot + QLatin1Char('/') + name;
+        struct stat attributes {};
+        if (::stat(QFile::encodeName(procDir).constData(), &attributes) != 0 || attributes.st_uid != user)
+            continue;
+        const QString exe = executableOf(procDir);
+        if (exe.isEmpty())
+            continue;
+        const std::optional<QString> bundle = Bundle::containing(exe);
+        if (!bundle)
+            continue;
+        auto known = bundleMatches.constFind(*bundle);
+        if (known == bundleMatches.constEnd())
+            known = bundleMatches.insert(*bundle, Bundle::at(*bundle).identifier() == bundleID);
+        if (!*known || hasEnded(procDir))
+            continue;
+        // An unreadable environment counts as ours: keeping one instance matters more than a rare false
+        // match.
+        const std::optional<QString> theirs = homeOf(procDir);
+        if (theirs && !theirs->isEmpty() && QDir::cleanPath(*theirs) != QDir::cleanPath(home))
+            continue;
+        result.append(pid);
+    }
+    return result;
+}
+
+} // namespace RunningInstances

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+#include <sys/types.h>
+
+// The running connector processes of this user, found in /proc (Linux has no registry of running
+// applications): a process counts when its executable lies in a bundle whose identifier is `bundleID`.
+//
+// "This user" means the same user id and the same home directory: everything the connector shares between
+// its processes (preferences, the bridge's data, the channel to the running instance) lives under the home,
+// so a process started with another home is a separate user's connector, not a second instance.
+//
+// Blocking file reads: call it off the main thread.
+namespace RunningInstances {
+
+QList<pid_t> find(const QString& bundleID, pid_t except, const QString& home,
+                  const QString& procRoot = QStringLiteral("/proc"));
+
+// The home a process was started with (its HOME), or nothing when its environment cannot be read.
+std::optional<QString> homeOf(const QString& procDir);
+
+} // namespace RunningInstances

@@ -1,0 +1,278 @@
+// Agent mode from outside: a throw-away bundle whose runtime is a shell script that records how it was
+// started.
+#include "AgentLauncher.h"
+#include "TestBundle.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QRegularExpression startLine(QStringLiteral(
+    "^\\d\\d:\\d\\d:\\d\\d Orvane 连接器后台入口：PATH (来自登录 shell|用常见目录（没读到登录 shell 的）)"
+    "（(\\d+) 个目录），启动桥接$"));
+
+QStringList lines(const QByteArray& bytes) {
+    QString text = QString::fromUtf8(bytes);
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}
+
+QStringList fixedDirectories(const QString& home) {
+    return {home + QStringLiteral("/.local/bin"),
+            QStringLiteral("/opt/homebrew/bin"),
+            QStringLiteral("/opt/homebrew/sbin"),
+            QStringLiteral("/usr/local/bin"),
+            home + QStringLiteral("/.npm-global/bin"),
+            home + QStringLiteral("/.bun/bin"),
+            home + QStringLiteral("/.volta/bin"),
+            home + QStringLiteral("/.claude/local"),
+            QStringLiteral("/usr/bin"),
+            QStringLiteral("/bin"),
+            QStringLiteral("/usr/sbin"),
+            QStringLiteral("/sbin")};
+}
+
+mode_t modeOf(const QString& path) {
+    struct stat attributes {};
+    if (::stat(path.toUtf8().constData(), &attributes) != 0)
+        return 0;
+    return attributes.st_mode & 07777;
+}
+
+QString userShell() {
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry && entry->pw_shell ? QString::fromUtf8(entry->pw_shell) : QString();
+}
+
+Finished runAgent(const TestBundle& bundle, const QProcessEnvironment& env) {
+    return runProcess(bundle.executable(), {QStringLiteral("--agent")}, env, 20000);
+}
+
+const QByteArray plainInfo =
+    "<key>CFBundleVersion</key><string>42</string>\n"
+    "<key>SenvikUpdateFeedURL</key><string>https://feed.example/connector.json</string>";
+
+TEST(AgentMode, StartsTheRuntimeWithTheBridgeScriptAndTheLogAsOutput) {
+    TestBundle bundle(plainInfo);
+    bundle.installRecordingRuntime();
+    const Finished run = runAgent(bundle, bundle.environment());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, QByteArray()) << "everything goes to the bridge log";
+
+    EXPECT_EQ(bundle.recordedArguments(),
+              QStringList(
+                  {bundle.runtime(), bundle.script(), QStringLiteral("start"), QStringLiteral("--managed")}));
+    EXPECT_EQ(bundle.recordedStream(0), QStringLiteral("/dev/null"));
+    EXPECT_EQ(bundle.recordedStream(1), bundle.bridgeLog());
+    EXPECT_EQ(bundle.recordedStream(2), bundle.bridgeLog());
+    EXPECT_EQ(modeOf(QFileInfo(bundle.bridgeLog()).path()), 0700u);
+    EXPECT_EQ(modeOf(bundle.bridgeLog()), 0600u);
+
+    const QStringList log = lines(readAll(bundle.bridgeLog()));
+    ASSERT_EQ(log.size(), 2) << log.join(QLatin1Char('\n')).toStdString();
+    const QRegularExpressionMatch match = startLine.match(log[0]);
+    ASSERT_TRUE(match.hasMatch()) << log[0].toStdString();
+    EXPECT_EQ(log[1], QStringLiteral("bridge output")) << "the bridge appends to the same log";
+
+    // Whatever the login shell yields comes first; the fixed directories follow in table order.
+    const QString path = bundle.recordedEnvironment().value(QStringLiteral("PATH"));
+    const QStringList parts = path.split(QLatin1Char(':'));
+    EXPECT_FALSE(parts.contains(QString())) << path.toStdString();
+    EXPECT_EQ(match.captured(2).toInt(), parts.size());
+    const QStringList fixed = fixedDirectories(bundle.home());
+    if (match.captured(1) == QStringLiteral("用常见目录（没读到登录 shell 的）")) {
+        EXPECT_EQ(parts, fixed);
+        return;
+    }
+    // PATH = the login shell's list + the fixed directories it lacked, in table order.
+    bool composed = false;
+    for (qsizetype k = 0; k <= parts.size() && !composed; ++k) {
+        const QStringList head = parts.mid(0, k);
+        QStringList tail;
+        for (const QString& dir : fixed)
+            if (!head.contains(dir))
+                tail << dir;
+        composed = parts.mid(k) == tail;
+    }
+    EXPECT_TRUE(composed) << path.toStdString();
+}
+
+TEST(AgentMode, LoginShellPathComesFirstThenTheMissingFixedDirectories) {
+    if (QFileInfo(userShell()).fileName() != QStringLiteral("bash"))
+        GTEST_SKIP() << "the login shell here is " << userShell().toStdString()
+                     << "; its start-up files are not ours";
+    TestBundle bundle(plainInfo);
+    bundle.installRecordingRuntime();
+    ASSERT_TRUE(TestSupport::writeFile(
+        bundle.home() + QStringLiteral("/.bash_profile"),
+        "echo 'Welcome back'\nexport "
+        "PATH=/orvane/one:/opt/homebrew/bin:/usr/bin:/orvane/one:/opt/homebrew/bin/\n"));
+    const Finished run = runAgent(bundle, bundle.environment());
+    ASSERT_TRUE(run.finished);
+
+    const QString h = bundle.home();
+    const QString expected =
+        QStringLiteral("/orvane/one:/opt/homebrew/bin:/usr/bin:/orvane/one:/opt/homebrew/bin/:") + h +
+        QStringLiteral("/.local/bin:/opt/homebrew/sbin:/usr/local/bin:") + h +
+        QStringLiteral("/.npm-global/bin:") + h + QStringLiteral("/.bun/bin:") + h +
+        QStringLiteral("/.volta/bin:") + h + QStringLiteral("/.claude/local:/bin:/usr/sbin:/sbin");
+    EXPECT_EQ(bundle.recordedEnvironment().value(QStringLiteral("PATH")), expected);
+    const QStringList log = lines(readAll(bundle.bridgeLog()));
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_TRUE(
+        log[0].endsWith(QStringLiteral(" Orvane 连接器后台入口：PATH 来自登录 shell（15 个目录），启动桥接")))
+        << log[0].toStdString();
+}
+
+struct VariablesCase {
+    const char* name;
+    QByteArray info;
+    std::optional<QByteArray> storedFeed; // the value of "updateFeedURL" in the preferences file
+    std::optional<QString> build;         // expected ORVANE_CONNECTOR_BUILD (nothing: absent)
+    std::optional<QString> feed;          // expected ORVANE_CONNECTOR_FEED
+};
+
+class AgentVariables : public ::testing::TestWithParam<VariablesCase> {};
+
+TEST_P(AgentVariables, DecidesBuildAndFeed) {
+    const VariablesCase& c = GetParam();
+    TestBundle bundle(c.info);
+    bundle.installRecordingRuntime();
+    if (c.storedFeed) {
+        ASSERT_TRUE(TestSupport::writeFile(bundle.home() +
+                                               QStringLiteral("/.config/com.tamrik.senvik.connector.conf"),
+                                           "[General]\nupdateFeedURL=" + *c.storedFeed + "\n"));
+    }
+    QProcessEnvironment env = bundle.environment();
+    env.insert(QStringLiteral("ORVANE_CONNECTOR_BUILD"), QStringLiteral("inherited-build"));
+    env.insert(QStringLiteral("ORVANE_CONNECTOR_FEED"),
+               QStringLiteral("https://inherited.example/feed.json"));
+    env.insert(QStringLiteral("UNRELATED"), QStringLiteral("a=b c"));
+    const Finished run = runAgent(bundle, env);
+    ASSERT_TRUE(run.finished);
+    ASSERT_TRUE(bundle.runtimeRan());
+
+    const QProcessEnvironment seen = bundle.recordedEnvironment();
+    EXPECT_EQ(seen.contains(QStringLiteral("ORVANE_CONNECTOR_BUILD")), c.build.has_value());
+    if (c.build) {
+        EXPECT_EQ(seen.value(QStringLiteral("ORVANE_CONNECTOR_BUILD")), *c.build);
+    }
+    EXPECT_EQ(seen.contains(QStringLiteral("ORVANE_CONNECTOR_FEED")), c.feed.has_value());
+    if (c.feed) {
+        EXPECT_EQ(seen.value(QStringLiteral("ORVANE_CONNECTOR_FEED")), *c.feed);
+    }
+    EXPECT_EQ(seen.value(QStringLiteral("UNRELATED")), QStringLiteral("a=b c"));
+    EXPECT_EQ(seen.value(QStringLiteral("HOME")), bundle.home());
+}
+
+const QString bundleFeed = QStringLiteral("https://feed.example/connector.json");
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AgentVariables,
+    ::testing::Values(
+        VariablesCase{"BundleValuesReplaceInherited", plainInfo, std::nullopt, QStringLiteral("42"),
+                      bundleFeed},
+        VariablesCase{"NoVersionDropsInheritedBuild",
+                      "<key>SenvikUpdateFeedURL</key><string>https://feed.example/connector.json</string>",
+                      std::nullopt, std::nullopt, bundleFeed},
+        VariablesCase{"VersionNotTextDropsBuild",
+                      "<key>CFBundleVersion</key><integer>42</integer>\n"
+                      "<key>SenvikUpdateFeedURL</key><string>https://feed.example/connector.json</string>",
+                      std::nullopt, std::nullopt, bundleFeed},
+        VariablesCase{"StoredOverrideWins", plainInfo, QByteArray("https://override.example/feed.json"),
+                      QStringLiteral("42"), QStringLiteral("https://override.example/feed.json")},
+        VariablesCase{"EmptyStoredOverrideDoesNotCount", plainInfo, QByteArray(""), QStringLiteral("42"),
+                      bundleFeed},
+        VariablesCase{"EmptyBundleFeedCounts",
+                      "<key>CFBundleVersion</key><string>42</string>\n"
+                      "<key>SenvikUpdateFeedURL</key><string></string>",
+                      std::nullopt, QStringLiteral("42"), QString()},
+        VariablesCase{"NoFeedAnywhereDropsInheritedFeed", "<key>CFBundleVersion</key><string>42</string>",
+                      std::nullopt, QStringLiteral("42"), std::nullopt},
+        VariablesCase{"OverrideWithoutBundleFeed", "<key>CFBundleVersion</key><string>42</string>",
+                      QByteArray("https://override.example/feed.json"), QStringLiteral("42"),
+                      QStringLiteral("https://override.example/feed.json")}),
+    [](const ::testing::TestParamInfo<VariablesCase>& info) { return std::string(info.param.name); });
+
+struct RotationCase {
+    const char* name;
+    qint64 size;
+    bool rotated;
+};
+
+class AgentLogRotation : public ::testing::TestWithParam<RotationCase> {};
+
+TEST_P(AgentLogRotation, RotatesOnlyAboveFiveMebibytes) {
+    const RotationCase& c = GetParam();
+    TestBundle bundle(plainInfo);
+    bundle.installRecordingRuntime();
+    ASSERT_TRUE(TestSupport::writeFile(bundle.bridgeLog(), QByteArray(c.size, 'x'), 0600));
+    ASSERT_TRUE(TestSupport::writeFile(bundle.bridgeLog() + QStringLiteral(".1"), "older rotation\n", 0600));
+    const Finished run = runAgent(bundle, bundle.environment());
+    ASSERT_TRUE(run.finished);
+
+    const QByteArray log = readAll(bundle.bridgeLog());
+    const QByteArray previous = readAll(bundle.bridgeLog() + QStringLiteral(".1"));
+    if (c.rotated) {
+        EXPECT_EQ(previous, QByteArray(c.size, 'x')) << "the older rotated file is replaced";
+        ASSERT_EQ(lines(log).size(), 2);
+        EXPECT_TRUE(startLine.match(lines(log)[0]).hasMatch());
+    } else {
+        EXPECT_EQ(previous, QByteArray("older rotation\n"));
+        EXPECT_TRUE(log.startsWith(QByteArray(c.size, 'x')));
+        const QStringList added = lines(log.mid(c.size));
+        ASSERT_EQ(added.size(), 2);
+        EXPECT_TRUE(startLine.match(added[0]).hasMatch());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, AgentLogRotation,
+                         ::testing::Values(RotationCase{"Small", 10, false},
+                                           RotationCase{"Exactly5MiB", 5242880, false},
+                                           RotationCase{"OneByteMore", 5242881, true}),
+                         [](const ::testing::TestParamInfo<RotationCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(AgentMode, MissingRuntimeLogsOneFailureLineAndExitsWithOne) {
+    TestBundle bundle(plainInfo);
+    const Finished run = runAgent(bundle, bundle.environment());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1);
+    const QStringList log = lines(readAll(bundle.bridgeLog()));
+    ASSERT_EQ(log.size(), 2) << log.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(startLine.match(log[0]).hasMatch());
+    const QRegularExpression failure(
+        QStringLiteral("^\\d\\d:\\d\\d:\\d\\d 启动桥接失败：No such file or directory（") +
+        QRegularExpression::escape(bundle.runtime()) + QStringLiteral("）$"));
+    EXPECT_TRUE(failure.match(log[1]).hasMatch()) << log[1].toStdString();
+}
+
+TEST(AgentMode, UnwritableLogLeavesTheInheritedStreams) {
+    TestBundle bundle(plainInfo);
+    bundle.installRecordingRuntime();
+    // A file where the logs directory's parent should be: neither directory nor log can be made.
+    ASSERT_TRUE(TestSupport::writeFile(bundle.home() + QStringLiteral("/Library/Logs"), "not a directory"));
+    const Finished run = runAgent(bundle, bundle.environment());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(bundle.runtimeRan());
+    const QStringList err = lines(run.err);
+    ASSERT_EQ(err.size(), 1);
+    EXPECT_TRUE(startLine.match(err[0]).hasMatch()) << err[0].toStdString();
+    EXPECT_EQ(run.out, QByteArray("bridge output\n"));
+    EXPECT_NE(bundle.recordedStream(0), QStringLiteral("/dev/null"));
+}
+
+} // namespace

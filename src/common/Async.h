@@ -18,18 +18,20 @@ QThreadPool& ioPool();
 
 // Runs `work` on a worker thread and resumes the awaiting coroutine on its own (main) thread. The worker's
 // exception reaches the awaiting side as the original exception, not as QUnhandledException.
-template <typename F>
-auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<F>> {
+template <typename F> auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<F>> {
     using R = std::invoke_result_t<F>;
     if constexpr (std::is_void_v<R>) {
-        std::exception_ptr error = co_await QtConcurrent::run(&ioPool(), [work = std::move(work)]() mutable {
+        // Named, not a temporary: GCC 12 destroys a lambda temporary inside a co_await operand twice.
+        auto job = [work = std::move(work)]() mutable {
             try {
                 work();
                 return std::exception_ptr{};
             } catch (...) {
                 return std::current_exception();
             }
-        });
+        };
+        QFuture<std::exception_ptr> future = QtConcurrent::run(&ioPool(), std::move(job));
+        std::exception_ptr error = co_await future;
         if (error)
             std::rethrow_exception(error);
     } else {
@@ -37,7 +39,7 @@ auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<F>> {
             std::optional<R> value;
             std::exception_ptr error;
         };
-        Outcome outcome = co_await QtConcurrent::run(&ioPool(), [work = std::move(work)]() mutable {
+        auto job = [work = std::move(work)]() mutable {
             Outcome o;
             try {
                 o.value.emplace(work());
@@ -45,7 +47,9 @@ auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<F>> {
                 o.error = std::current_exception();
             }
             return o;
-        });
+        };
+        QFuture<Outcome> future = QtConcurrent::run(&ioPool(), std::move(job));
+        Outcome outcome = co_await future;
         if (outcome.error)
             std::rethrow_exception(outcome.error);
         co_return std::move(*outcome.value);

@@ -64,9 +64,11 @@ QCoro::Task<int> run(QString path, QStringList arguments, std::optional<double> 
     if (timeout) {
         auto* term = new QTimer(raw);
         term->setSingleShot(true);
+        term->setTimerType(Qt::PreciseTimer); // a coarse timer may fire up to 5 % early
         term->setInterval(toMilliseconds(*timeout));
         auto* kill = new QTimer(raw);
         kill->setSingleShot(true);
+        kill->setTimerType(Qt::PreciseTimer);
         kill->setInterval(toMilliseconds(killGraceSeconds));
         QObject::connect(raw, &QProcess::started, term, qOverload<>(&QTimer::start));
         QObject::connect(term, &QTimer::timeout, raw, [raw, kill] {

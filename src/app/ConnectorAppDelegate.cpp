@@ -109,19 +109,6 @@ QCoro::Task<QList<pid_t>> ConnectorAppDelegate::otherInstances() const {
     co_return co_await Async::onWorker(std::move(job));
 }
 
-QList<QUrl> ConnectorAppDelegate::linksIn(const QStringList& arguments) {
-    QList<QUrl> links;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& element = arguments.at(i);
-        if (element.startsWith(QLatin1Char('-')))
-            continue;
-        const QUrl link(element, QUrl::StrictMode);
-        if (link.isValid() && !link.scheme().isEmpty())
-            links.append(link);
-    }
-    return links;
-}
-
 QCoro::Task<void> ConnectorAppDelegate::launch() {
     // 1. After an update or a rename the old instance may still be quitting: give it about five seconds.
     if (ProcessInfo::hasFlag(arguments_, QStringLiteral("--after-update"))) {
@@ -161,7 +148,7 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
         controller_->startUpdateChecks();
 
     // Links given on this start's own command line arrive as the system would deliver them at launch.
-    const QList<QUrl> links = linksIn(arguments_);
+    const QList<QUrl> links = InstanceChannel::linksIn(arguments_);
     if (!links.isEmpty())
         applicationOpen(links);
 
@@ -187,7 +174,7 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
 
 QCoro::Task<void> ConnectorAppDelegate::handOff() {
     InstanceChannel::Message message;
-    message.links = linksIn(arguments_);
+    message.links = InstanceChannel::linksIn(arguments_);
     message.reopen = message.links.isEmpty() &&
                      !ProcessInfo::hasFlag(arguments_, QStringLiteral("--menubar")) &&
                      !ProcessInfo::hasFlag(arguments_, QStringLiteral("--after-update"));

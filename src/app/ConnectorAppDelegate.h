@@ -53,8 +53,6 @@ public:
 
     // The launch flags, unchanged from the process's argument vector.
     const QStringList& arguments() const { return arguments_; }
-    // The elements of an argument vector that are links (a URL with a scheme), program path excluded.
-    static QList<QUrl> linksIn(const QStringList& arguments);
 
 private:
     QCoro::Task<void> launch();

@@ -101,6 +101,19 @@ bool sendBlocking(const QByteArray& path, const QByteArray& bytes, std::chrono::
 
 } // namespace
 
+QList<QUrl> linksIn(const QStringList& arguments) {
+    QList<QUrl> links;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& element = arguments.at(i);
+        if (element.startsWith(QLatin1Char('-')))
+            continue;
+        const QUrl link(element, QUrl::StrictMode);
+        if (link.isValid() && !link.scheme().isEmpty())
+            links.append(link);
+    }
+    return links;
+}
+
 QByteArray encode(const Message& message) {
     QByteArray bytes;
     if (message.reopen)

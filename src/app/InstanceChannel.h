@@ -5,6 +5,7 @@
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <chrono>
@@ -22,6 +23,10 @@ struct Message {
     QList<QUrl> links;
     bool reopen = false;
 };
+
+// The links among a start's arguments, as the desktop passes them (the entry's "%u"): elements that parse as
+// a URL with a scheme. The program path and flags are not links.
+QList<QUrl> linksIn(const QStringList& arguments);
 
 QByteArray encode(const Message& message);
 // Lines it does not know are skipped, and so are links that do not parse with a scheme.

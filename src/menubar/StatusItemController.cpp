@@ -1,10 +1,8 @@
 #include "StatusItemController.h"
 
-#include "Async.h"
 #include "ConnectorController.h"
 
 #include <QApplication>
-#include <QCoroTimer>
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
@@ -37,16 +35,6 @@ QIcon drawnIcon() {
     return QIcon(pixmap);
 }
 
-// Refreshes the controller every 10 seconds for as long as the status item exists.
-QCoro::Task<void> refreshLoop(QPointer<StatusItemController> item, ConnectorController* controller) {
-    while (item) {
-        co_await controller->refresh();
-        if (!item)
-            co_return;
-        co_await QCoro::sleepFor(std::chrono::seconds(10));
-    }
-}
-
 } // namespace
 
 StatusItemController::StatusItemController(ConnectorController& controller, OpenWindow openWindow,
@@ -67,7 +55,6 @@ StatusItemController::StatusItemController(ConnectorController& controller, Open
     }
     updateIcon();
     connect(&controller_, &ConnectorController::changed, this, &StatusItemController::updateIcon);
-    Async::spawn(refreshLoop(QPointer<StatusItemController>(this), &controller_), "status item refresh");
 }
 
 StatusItemController::~StatusItemController() = default;

@@ -12,7 +12,8 @@ class QMenu;
 class QSystemTrayIcon;
 
 // The connector's icon in the system tray and the menu under it. This first form keeps the icon, its tool tip
-// and two commands (open the window, quit); the full menu from the controller's snapshot takes this place.
+// and two commands (open the window, quit); the full menu from the controller's snapshot and the periodic
+// refresh take this place.
 // Where the desktop has no tray the object still exists and simply shows nothing.
 class StatusItemController : public QObject {
     Q_OBJECT

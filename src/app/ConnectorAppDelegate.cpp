@@ -12,7 +12,6 @@
 #include "RunningInstances.h"
 #include "StatusItemController.h"
 #include "StatusView.h"
-#include "linux/LinuxWorkspace.h"
 #include "linux/SystemdBackgroundService.h"
 
 #include <QApplication>
@@ -59,9 +58,9 @@ public:
     }
 
 protected:
+    // Accepting a close hides a window that is not deleted on close; ignoring it would also veto quitting.
     void closeEvent(QCloseEvent* event) override {
-        event->ignore();
-        hide();
+        QWidget::closeEvent(event);
         LifecycleProbe::note(QStringLiteral("window hidden"));
     }
 };
@@ -76,9 +75,8 @@ std::unique_ptr<BackgroundService> backgroundService(const QString& plistName) {
 ConnectorAppDelegate::ConnectorAppDelegate(QStringList arguments, QObject* parent)
     : QObject(parent), service_(backgroundService(ConnectorPaths::agentPlist)),
       statusItemService_(backgroundService(ConnectorPaths::menuBarPlist)),
-      workspace_(std::make_unique<LinuxWorkspace>()),
-      controller_(std::make_unique<ConnectorController>(
-          Platform{*service_, *statusItemService_, Bundle::mainInfo()})),
+      controller_(std::make_unique<ConnectorController>(Platform{
+          .service = *service_, .statusItemService = *statusItemService_, .info = Bundle::mainInfo()})),
       arguments_(std::move(arguments)) {}
 
 // The window goes before the controller it shows.

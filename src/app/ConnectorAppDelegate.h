@@ -14,7 +14,6 @@
 class BackgroundService;
 class ConnectorController;
 class StatusItemController;
-class Workspace;
 class QWidget;
 namespace InstanceChannel {
 class Listener;
@@ -67,7 +66,6 @@ private:
     // What the controller is built on; declared first so it outlives the controller.
     std::unique_ptr<BackgroundService> service_;
     std::unique_ptr<BackgroundService> statusItemService_;
-    std::unique_ptr<Workspace> workspace_;
 
     std::unique_ptr<ConnectorController> controller_;
     WindowState windowState_;

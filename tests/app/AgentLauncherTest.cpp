@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 
 using AgentLauncher::Environment;
 
@@ -18,8 +19,10 @@ namespace {
 // Shells started here read their start-up files from HOME: never the user's own.
 const bool privateHome = [] {
     static QByteArray home = "/tmp/orvane-test-home-XXXXXX";
-    if (::mkdtemp(home.data()))
+    if (::mkdtemp(home.data())) {
         ::setenv("HOME", home.constData(), 1);
+        std::atexit([] { std::filesystem::remove_all(home.constData()); });
+    }
     return true;
 }();
 

@@ -27,13 +27,18 @@ public:
         QByteArray other = "/tmp/senvik-connector-validation-XXXXXX";
         if (::mkdtemp(other.data()))
             foreign = QString::fromUtf8(other);
+        QByteArray undashed = "/tmp/senvik-connector-validationXXXXXX";
+        if (::mkdtemp(undashed.data()))
+            lookalike = QString::fromUtf8(undashed);
     }
     ~ValidationFixture() {
-        QDir(valid).removeRecursively();
-        QDir(foreign).removeRecursively();
+        for (const QString& dir : {valid, foreign, lookalike})
+            if (!dir.isEmpty())
+                QDir(dir).removeRecursively();
     }
     QString valid;
     QString foreign;
+    QString lookalike;
     TestSupport::TempDir scratch;
 };
 
@@ -132,14 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
                        absent},
         ValidationCase{"LookalikeWithoutDash",
                        {QStringLiteral("exe"), flag},
-                       [](ValidationFixture& f) -> std::optional<QString> {
-                           const QString path = f.scratch.file(QStringLiteral("x"));
-                           QDir().mkpath(path);
-                           const QString lookalike = QStringLiteral("/tmp/senvik-connector-validation") +
-                                                     QDir(f.scratch.path()).dirName();
-                           QFile::link(path, lookalike);
-                           return lookalike;
-                       },
+                       [](ValidationFixture& f) -> std::optional<QString> { return f.lookalike; },
                        {},
                        absent},
         ValidationCase{"RightNameWrongPlace",

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 
 // This test process, and the probes it starts, see a throw-away HOME and XDG_CONFIG_HOME, set before anything
@@ -17,6 +18,7 @@ inline const QString& home() {
         static QByteArray dir = "/tmp/orvane-test-home-XXXXXX";
         if (!::mkdtemp(dir.data()))
             std::abort();
+        std::atexit([] { std::filesystem::remove_all(dir.constData()); });
         ::setenv("HOME", dir.constData(), 1);
         ::setenv("XDG_CONFIG_HOME", (dir + "/.config").constData(), 1);
         return QString::fromUtf8(dir);

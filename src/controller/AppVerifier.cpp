@@ -27,7 +27,8 @@ bool AppVerifier::isSenvik(const QString& app, const QString& bundleID) const {
 
 QCoro::Task<bool> AppVerifier::check(QString app, QString bundleID) const {
     // The worker gets its own copy of the verifier, so it stays valid even if this one goes away meanwhile.
-    const AppVerifier verifier = *this;
-    co_return co_await Async::onWorker(
-        [verifier, app, bundleID] { return verifier.isSenvik(app, bundleID); });
+    // The job is named: GCC 12 destroys a lambda temporary inside a co_await operand twice.
+    auto job = [verifier = *this, app, bundleID] { return verifier.isSenvik(app, bundleID); };
+    QCoro::Task<bool> task = Async::onWorker(std::move(job));
+    co_return co_await std::move(task);
 }

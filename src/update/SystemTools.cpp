@@ -84,7 +84,9 @@ QCoro::Task<int> run(QString path, QStringList arguments, std::optional<double> 
     }
 
     process->start();
-    const int status = co_await Settled{outcome};
+    // Named, not a temporary: GCC 12 destroys temporaries inside a co_await operand twice.
+    Settled settled{outcome};
+    const int status = co_await settled;
     co_return status;
 }
 
@@ -119,7 +121,8 @@ QStringList kickstartArguments(bool restart) {
 
 QCoro::Task<int> kickstartAgent(bool restart, QString tool, double timeout) {
     const QStringList arguments = kickstartArguments(restart);
-    co_return co_await run(tool, arguments, timeout);
+    QCoro::Task<int> task = run(tool, arguments, timeout);
+    co_return co_await std::move(task);
 }
 
 } // namespace SystemTools

@@ -26,8 +26,10 @@ QCoro::Task<void> LinuxWorkspace::open(QUrl link, QString appPath, bool activate
     // held back from here, so `activate` has nothing to change on this desktop.
     Q_UNUSED(activate);
     const QStringList arguments{link.toString(QUrl::FullyEncoded)};
-    const std::optional<QString> failure =
-        co_await Async::onWorker([appPath, arguments] { return launch(appPath, arguments); });
+    // Named, not a temporary: GCC 12 destroys a lambda temporary inside a co_await operand twice.
+    auto job = [appPath, arguments] { return launch(appPath, arguments); };
+    QCoro::Task<std::optional<QString>> task = Async::onWorker(std::move(job));
+    const std::optional<QString> failure = co_await std::move(task);
     if (failure)
         throw Failure(*failure);
 }

@@ -3,6 +3,7 @@
 #include "Async.h"
 #include "ConnectorPaths.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
 #include <QTimer>
@@ -160,8 +161,13 @@ std::optional<QString> socketPath(const QString& home) {
     const std::optional<QString> dir = privateDirectory(home);
     if (!dir)
         return std::nullopt;
-    const QString path =
-        *dir + QLatin1Char('/') + ConnectorPaths::connectorBundleID + QStringLiteral(".instance");
+    // The runtime directory is shared by every home of the user; the socket belongs to one home's instance.
+    const QByteArray tag =
+        QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(home)), QCryptographicHash::Sha256)
+            .toHex()
+            .left(12);
+    const QString path = *dir + QLatin1Char('/') + ConnectorPaths::connectorBundleID + QLatin1Char('.') +
+                         QString::fromLatin1(tag) + QStringLiteral(".instance");
     if (QFile::encodeName(path).size() >= qsizetype(sizeof(sockaddr_un::sun_path)))
         return std::nullopt;
     return path;

@@ -117,6 +117,12 @@ TEST(InstanceChannelTest, PrivateDirectoryChoice) {
         ScopedEnv env("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
         EXPECT_EQ(InstanceChannel::privateDirectory(home), runtime);
         EXPECT_FALSE(QFile::exists(fallback));
+        // Each home has its own socket there, the same one every time.
+        const std::optional<QString> socket = InstanceChannel::socketPath(home);
+        ASSERT_TRUE(socket.has_value());
+        EXPECT_TRUE(socket->startsWith(runtime + "/"));
+        EXPECT_EQ(InstanceChannel::socketPath(home + "/"), socket);
+        EXPECT_NE(InstanceChannel::socketPath(root.file("other-home")), socket);
     }
     // One that others can enter, a relative one, or none: a 0700 directory under the home instead.
     ::chmod(QFile::encodeName(runtime).constData(), 0755);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -37,6 +39,10 @@ struct SearchCase {
     QString source;
     int count;
 };
+
+void PrintTo(const SearchCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SearchPathTest : public ::testing::TestWithParam<SearchCase> {};
 
@@ -101,6 +107,10 @@ struct MarkerCase {
     std::optional<QString> result;
 };
 
+void PrintTo(const MarkerCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class MarkedPathTest : public ::testing::TestWithParam<MarkerCase> {};
 
 TEST_P(MarkedPathTest, TakesTheTextBetweenTheFirstTwoMarkers) {
@@ -134,6 +144,10 @@ struct EnvironmentCase {
     std::optional<QString> bundleFeed;
     Environment expected;
 };
+
+void PrintTo(const EnvironmentCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BridgeEnvironmentTest : public ::testing::TestWithParam<EnvironmentCase> {};
 
@@ -234,6 +248,10 @@ struct ShellCase {
     std::optional<QString> result;
 };
 
+void PrintTo(const ShellCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ScriptedShell : public LoginShellTest, public ::testing::WithParamInterface<ShellCase> {};
 
 TEST_P(ScriptedShell, YieldsTheMarkedPathOrNothing) {
@@ -267,6 +285,10 @@ struct SlowCase {
     const char* name;
     QByteArray body;
 };
+
+void PrintTo(const SlowCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SlowShell : public LoginShellTest, public ::testing::WithParamInterface<SlowCase> {};
 

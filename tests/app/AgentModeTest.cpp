@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,6 +145,10 @@ struct VariablesCase {
     std::optional<QString> feed;          // expected ORVANE_CONNECTOR_FEED
 };
 
+void PrintTo(const VariablesCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class AgentVariables : public ::testing::TestWithParam<VariablesCase> {};
 
 TEST_P(AgentVariables, DecidesBuildAndFeed) {
@@ -210,6 +216,10 @@ struct RotationCase {
     qint64 size;
     bool rotated;
 };
+
+void PrintTo(const RotationCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class AgentLogRotation : public ::testing::TestWithParam<RotationCase> {};
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdlib>
 #include <unistd.h>
 
@@ -26,6 +28,10 @@ struct EntryCase {
     Dir dir;
     Outcome outcome;
 };
+
+void PrintTo(const EntryCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 std::optional<QByteArray> infoBody(Info info) {
     const QByteArray base = "<key>CFBundleIdentifier</key><string>com.tamrik.senvik.connector</string>\n"
@@ -134,7 +140,10 @@ TEST_P(EntryTest, DecidesTheRunMode) {
         EXPECT_TRUE(QFile::exists(bundle.bridgeLog()));
         break;
     case Outcome::application:
-        EXPECT_FALSE(run.finished) << "the application keeps running; stderr: " << run.err.toStdString();
+        // The application keeps running, or ends in order at once when another instance already runs.
+        if (run.finished) {
+            EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        }
         EXPECT_FALSE(bundle.runtimeRan());
         EXPECT_FALSE(run.err.contains(messageA.chopped(1)));
         EXPECT_FALSE(run.err.contains(messageB.chopped(1)));

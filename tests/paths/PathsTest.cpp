@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 #include <unistd.h>
 
@@ -53,6 +55,10 @@ struct ValidationCase {
     std::function<std::optional<QString>(ValidationFixture&)> expected;
     bool otherUser = false;
 };
+
+void PrintTo(const ValidationCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ValidationDirTest : public ::testing::TestWithParam<ValidationCase> {};
 
@@ -271,6 +277,10 @@ struct RenameCase {
     std::optional<QString> expected; // relative to the scratch directory
 };
 
+void PrintTo(const RenameCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RenamedLocationTest : public ::testing::TestWithParam<RenameCase> {};
 
 TEST_P(RenamedLocationTest, MovesOnlyALegacyBundleToAFreeName) {
@@ -328,6 +338,10 @@ struct DisplayCase {
     QString path; // "~" stands for the home directory's path here
     QString shown;
 };
+
+void PrintTo(const DisplayCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DisplayTest : public ::testing::TestWithParam<DisplayCase> {};
 

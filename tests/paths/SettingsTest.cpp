@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 [[maybe_unused]] const QString& homeReady = PathsTestHome::home();
@@ -68,6 +70,10 @@ struct FeedCase {
     std::optional<QString> stored;
     std::optional<QString> expected;
 };
+
+void PrintTo(const FeedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FeedOverride : public Settings, public ::testing::WithParamInterface<FeedCase> {};
 

@@ -1,0 +1,59 @@
+#include "AppVerifier.h"
+#include "CompanionStandin.h"
+#include "linux/Ed25519Key.h"
+#include "linux/LinuxCodeSigning.h"
+#include "linux/LinuxWorkspace.h"
+
+#include "RunTask.h"
+#include "TempHome.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString team = QStringLiteral("K3ZP8W2QNM");
+const QString vestrano = QStringLiteral("com.tamrik.vestrano");
+
+// A signed stand-in of the Orvane Mac app passes the companion check and receives exactly the link it is
+// given, as its one argument; the record lies outside the bundle, so the signature stays valid afterwards.
+TEST(CompanionLink, SignedStandinReceivesExactlyTheLink) {
+    const Ed25519Key key = Ed25519Key::generate();
+    SigningKeyring keyring;
+    keyring.add(team, key.publicKey());
+    const AppVerifier verifier(std::make_shared<LinuxCodeSigning>(keyring));
+    TestSupport::TempDir dir;
+    const QString app = dir.file(QStringLiteral("Orvane.app"));
+    ASSERT_TRUE(CompanionStandin::assembleSigned(app, vestrano, key, team));
+    ASSERT_TRUE(TestSupport::runTask(verifier.check(app, vestrano)));
+
+    const QUrl ticket(QStringLiteral(
+        "com.tamrik.vestrano://agent-connector?port=48123&ticket=t%2Bk%3D%26x&state=abcdefghijklmnop_-12"));
+    LinuxWorkspace workspace;
+    TestSupport::runTask(workspace.open(ticket, app, false));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !CompanionStandin::receivedLinks(app).isEmpty(); }));
+    EXPECT_EQ(CompanionStandin::receivedLinks(app), QStringList{ticket.toString(QUrl::FullyEncoded)});
+    EXPECT_EQ(CompanionStandin::receivedLinks(app).first(),
+              QStringLiteral("com.tamrik.vestrano://"
+                             "agent-connector?port=48123&ticket=t%2Bk%3D%26x&state=abcdefghijklmnop_-12"));
+
+    const QUrl ready(QStringLiteral("com.tamrik.vestrano://agent-connector/ready"));
+    TestSupport::runTask(workspace.open(ready, app, true));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return CompanionStandin::receivedLinks(app).size() == 2; }));
+    EXPECT_EQ(CompanionStandin::receivedLinks(app).last(), ready.toString());
+    EXPECT_TRUE(TestSupport::runTask(verifier.check(app, vestrano)));
+}
+
+TEST(CompanionLink, StandinWithAnotherIdentifierIsNoCompanion) {
+    const Ed25519Key key = Ed25519Key::generate();
+    SigningKeyring keyring;
+    keyring.add(team, key.publicKey());
+    const AppVerifier verifier(std::make_shared<LinuxCodeSigning>(keyring));
+    TestSupport::TempDir dir;
+    const QString app = dir.file(QStringLiteral("Impostor.app"));
+    ASSERT_TRUE(CompanionStandin::assembleSigned(app, QStringLiteral("com.example.impostor"), key, team));
+    EXPECT_FALSE(TestSupport::runTask(verifier.check(app, vestrano)));
+    EXPECT_FALSE(TestSupport::runTask(verifier.check(app, QStringLiteral("com.example.impostor"))));
+    EXPECT_TRUE(verifier.isSigned(app, QStringLiteral("com.example.impostor")));
+}
+
+} // namespace

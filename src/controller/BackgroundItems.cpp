@@ -1,5 +1,204 @@
 #include "ConnectorController.h"
 
-// Registration and repair of the background items arrive with their own work; the refresh already calls this
-// at its place (while the item's state is unknown or waits for the user's approval).
-void ConnectorController::ensureBackgroundItem() {}
+#include "Async.h"
+#include "BridgeAdmin.h"
+#include "ConnectorPaths.h"
+#include "ConnectorSettings.h"
+#include "SystemTools.h"
+
+#include <QPointer>
+
+#include <exception>
+
+namespace {
+
+using Status = BackgroundService::Status;
+
+bool isolated() {
+    return ConnectorPaths::validationDir().has_value();
+}
+
+// A mounted disk image or the system's quarantine copy: an item registered from there would vanish with it.
+bool runsFromWrongLocation(const QString& bundlePath) {
+    return bundlePath.startsWith(QStringLiteral("/Volumes/")) ||
+           bundlePath.contains(QStringLiteral("/AppTranslocation/"));
+}
+
+bool unregistered(Status status) {
+    return status == Status::notRegistered || status == Status::notFound;
+}
+
+QString description(const std::exception& error) {
+    if (const auto* failure = dynamic_cast<const BackgroundService::Failure*>(&error))
+        return failure->message;
+    return QString::fromUtf8(error.what());
+}
+
+struct Candidate {
+    QString identifier;
+    QString location;
+};
+
+// The companion apps to tell, in the order of ConnectorPaths::senvikApps: a running copy first; an installed
+// one only when the user asked. Reads the process table and the application folders, so it runs on a worker.
+QList<Candidate> candidates(const std::shared_ptr<Workspace>& workspace, bool onlyRunning) {
+    QList<Candidate> result;
+    try {
+        for (const QString& identifier : ConnectorPaths::senvikApps) {
+            const QList<Workspace::RunningApplication> running = workspace->runningApplications(identifier);
+            if (!running.isEmpty())
+                result << Candidate{identifier, running.first().bundlePath};
+            else if (!onlyRunning)
+                if (const std::optional<QString> installed = workspace->urlForApplication(identifier))
+                    result << Candidate{identifier, *installed};
+        }
+    } catch (const std::exception&) {
+        // A workspace that cannot be read knows no apps.
+    }
+    return result;
+}
+
+QCoro::Task<void> startAndRefresh(QPointer<ConnectorController> controller, QString tool) {
+    co_await SystemTools::kickstartAgent(false, tool);
+    co_await BridgeAdmin::waitUntilRunning(15);
+    if (controller)
+        co_await controller->refresh();
+}
+
+} // namespace
+
+void ConnectorController::ensureBackgroundItem() {
+    if (isolated()) {
+        storeBackground(Background::Enabled{});
+        return;
+    }
+    if (runsFromWrongLocation(bundlePath)) {
+        storeBackground(Background::WrongLocation{});
+        return;
+    }
+
+    const Status status = service.status();
+    if (!isKnown(status)) {
+        storeBackground(Background::Failed{QStringLiteral("系统返回了不认识的状态")});
+    } else if (unregistered(status)) {
+        try {
+            service.registerItem();
+            if (service.status() == Status::requiresApproval) {
+                storeBackground(Background::RequiresApproval{});
+            } else {
+                storeBackground(Background::Enabled{});
+                Async::spawn(announce(true), "announce after registration");
+            }
+        } catch (const std::exception& error) {
+            if (service.status() == Status::requiresApproval)
+                storeBackground(Background::RequiresApproval{});
+            else
+                storeBackground(Background::Failed{description(error)});
+        }
+    } else if (status == Status::enabled) {
+        storeBackground(Background::Enabled{});
+    } else {
+        storeBackground(Background::RequiresApproval{});
+    }
+
+    if (ConnectorSettings::showsStatusItemAtLogin() && unregistered(statusItemService.status())) {
+        try {
+            statusItemService.registerItem();
+        } catch (const std::exception&) {
+            // The status below shows the outcome.
+        }
+    }
+    storeStatusItemAtLogin(statusItemService.status());
+}
+
+QCoro::Task<void> ConnectorController::announce(bool onlyRunning) {
+    if (isolated())
+        co_return;
+    const QPointer<ConnectorController> self(this);
+    const std::shared_ptr<Workspace> apps = workspace;
+    const AppVerifier checker = verifier;
+
+    const bool running = co_await BridgeAdmin::waitUntilRunning(20);
+    if (!self)
+        co_return;
+    if (!running) {
+        if (!onlyRunning)
+            storeNotice(QStringLiteral("桥接没起来：查看日志看看原因"));
+        co_return;
+    }
+
+    // Named, not a temporary in the co_await operand: GCC 12 would destroy its captures twice.
+    auto lookUp = [apps, onlyRunning] { return candidates(apps, onlyRunning); };
+    const QList<Candidate> found = co_await Async::onWorker(std::move(lookUp));
+    if (!self)
+        co_return;
+    if (found.isEmpty()) {
+        if (!onlyRunning)
+            storeNotice(QStringLiteral("这台 Mac 上没找到 Orvane"));
+        co_return;
+    }
+
+    for (const Candidate& candidate : found) {
+        // No link reaches an app whose signature is not the maker's.
+        const bool genuine = co_await checker.check(candidate.location, candidate.identifier);
+        if (!genuine)
+            continue;
+        const QUrl link(candidate.identifier + QStringLiteral("://agent-connector/ready"), QUrl::StrictMode);
+        if (!link.isValid() || link.scheme().isEmpty())
+            continue;
+        try {
+            co_await apps->open(link, candidate.location, !onlyRunning);
+        } catch (const std::exception&) {
+            // That app is skipped; the others still hear of the bridge.
+        }
+    }
+}
+
+QCoro::Task<void> ConnectorController::reregisterBackgroundItem() {
+    if (isolated())
+        co_return;
+    const QPointer<ConnectorController> self(this);
+    try {
+        co_await service.unregister();
+    } catch (const std::exception&) {
+        // The registration below and the check after it record the outcome.
+    }
+    if (!self)
+        co_return;
+    try {
+        service.registerItem();
+    } catch (const std::exception&) {
+    }
+    ensureBackgroundItem();
+}
+
+void ConnectorController::setStatusItemAtLogin(bool on) {
+    if (isolated())
+        return;
+    ConnectorSettings::setShowsStatusItemAtLogin(on);
+    try {
+        if (on)
+            statusItemService.registerItem();
+        else
+            statusItemService.unregisterNow();
+    } catch (const std::exception& error) {
+        storeNotice(
+            (on ? QStringLiteral("没能登记状态栏登录项：") : QStringLiteral("没能注销状态栏登录项：")) +
+            description(error));
+    }
+    storeStatusItemAtLogin(statusItemService.status());
+}
+
+void ConnectorController::openLoginItemsSettings() {
+    service.openSystemSettingsLoginItems();
+}
+
+void ConnectorController::revealLog() {
+    workspace->activateFileViewerSelecting({ConnectorPaths::bridgeLog()});
+}
+
+void ConnectorController::startBridge() {
+    if (isolated())
+        return;
+    Async::spawn(startAndRefresh(QPointer<ConnectorController>(this), serviceManagerTool), "bridge start");
+}

@@ -4,6 +4,7 @@
 
 #include "Async.h"
 #include "BridgeAdmin.h"
+#include "Bundle.h"
 #include "ConnectorPaths.h"
 #include "ProcessInfo.h"
 
@@ -15,7 +16,11 @@ using namespace JsonFields;
 
 ConnectorController::ConnectorController(Platform platform, QObject* parent)
     : QObject(parent), updatedThisLaunch(ProcessInfo::hasFlag(QStringLiteral("--after-update"))),
-      service(platform.service), statusItemService(platform.statusItemService), info_(platform.info) {}
+      service(platform.service), statusItemService(platform.statusItemService),
+      workspace(platform.workspace ? platform.workspace : systemWorkspace()),
+      verifier(platform.signing ? platform.signing : systemCodeSigning()),
+      bundlePath(platform.bundlePath.value_or(Bundle::main() ? Bundle::main()->path : QString())),
+      info_(platform.info) {}
 
 ConnectorController::~ConnectorController() = default;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppVerifier.h"
 #include "ControllerTypes.h"
 #include "Health.h"
 #include "SessionHooksStatus.h"
@@ -7,6 +8,7 @@
 
 #include "BackgroundService.h"
 #include "Platform.h"
+#include "SystemTools.h"
 #include "UpdateState.h"
 
 #include <QCoroTask>
@@ -70,6 +72,10 @@ public:
     bool renamingBundle = false;
     BackgroundService& service;           // the bridge's background item
     BackgroundService& statusItemService; // the status-bar login item
+    const std::shared_ptr<Workspace> workspace;
+    const AppVerifier verifier;
+    const QString bundlePath;                                       // the running application's bundle
+    QString serviceManagerTool = SystemTools::serviceManagerTool(); // starts the agent (tests: a stand-in)
 
     // True exactly while the bridge's last status is known.
     bool running() const { return bridge_.has_value(); }
@@ -101,6 +107,14 @@ public:
     // Operations that refresh() calls, each defined in the source file of its own concern. Virtual so that
     // the points at which the refresh calls them can be observed on their own.
     virtual void ensureBackgroundItem();
+
+    // Background items and the bridge start (BackgroundItems.cpp).
+    QCoro::Task<void> announce(bool onlyRunning);
+    QCoro::Task<void> reregisterBackgroundItem();
+    void setStatusItemAtLogin(bool on);
+    void openLoginItemsSettings();
+    void startBridge();
+    void revealLog();
     virtual QCoro::Task<void> cliAction(QString command, std::optional<QString> engine = std::nullopt,
                                         bool userInitiated = true);
     virtual void installUpdateIfIdle();

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -54,3 +55,6 @@ public:
     // Shows the given files selected in a file-manager window. No outcome is reported.
     virtual void activateFileViewerSelecting(const QStringList& paths) { Q_UNUSED(paths); }
 };
+
+// The workspace of this OS.
+std::shared_ptr<Workspace> systemWorkspace();

@@ -106,7 +106,7 @@ std::optional<QString> LinuxWorkspace::urlForApplication(const QString& bundleId
 }
 
 QCoro::Task<void> LinuxWorkspace::openApplication(QString appPath) {
-    // GCC 12 destroys a coroutine's by-value parameters twice when its body throws: keep nothing in them.
+    // Named, not a temporary in the co_await operand: GCC 12 destroys such a lambda's captures twice.
     auto work = [path = std::move(appPath)] { return launch(path, QStringList()); };
     const std::optional<QString> failure = co_await Async::onWorker(std::move(work));
     if (failure)
@@ -130,4 +130,8 @@ void LinuxWorkspace::activateFileViewerSelecting(const QStringList& paths) {
         QProcess::startDetached(program, opener.mid(1) << folder);
         return;
     }
+}
+
+std::shared_ptr<Workspace> systemWorkspace() {
+    return std::make_shared<LinuxWorkspace>();
 }

@@ -173,7 +173,6 @@ TEST(StatusMenuRows, FixedRowsTheUserSees) {
          "attention-1", QStringLiteral("attention-1 | info | 乙")},
         {"onboarding", [](MenuSnapshot& s) { s.startRemaining = 3; }, "start",
          QStringLiteral("start | action | 开始：还差 3 步…")},
-        {"separator", [](MenuSnapshot&) {}, "after-health", QStringLiteral("after-health | separator | ")},
         {"bridge away", [](MenuSnapshot&) {}, "bridge", QStringLiteral("bridge | note | 桥接　没在运行")},
         {"start bridge", [](MenuSnapshot& s) { s.canStartBridge = true; }, "start-bridge",
          QStringLiteral("start-bridge | action | 启动桥接")},
@@ -199,12 +198,6 @@ TEST(StatusMenuRows, FixedRowsTheUserSees) {
              s.engines = {engine("codex", true), engine("evox", false)};
          },
          "cli-section", QStringLiteral("cli-section | section | 执行工具（Codex、EvoX）")},
-        {"open Orvane", [](MenuSnapshot&) {}, "open-senvik",
-         QStringLiteral("open-senvik | action | 打开 Orvane")},
-        {"window", [](MenuSnapshot&) {}, "open-window",
-         QStringLiteral("open-window | action | 打开连接器窗口…")},
-        {"diagnostics", [](MenuSnapshot&) {}, "diagnostics", QStringLiteral("diagnostics | action | 诊断…")},
-        {"quit", [](MenuSnapshot&) {}, "quit", QStringLiteral("quit | action | 退出状态栏图标")},
         {"quit note", [](MenuSnapshot&) {}, "quit-note",
          QStringLiteral("quit-note | note | 桥接会继续在后台运行 | indent 1")},
     };
@@ -218,25 +211,47 @@ TEST(StatusMenuRows, FixedRowsTheUserSees) {
 }
 
 TEST(StatusMenuRows, CommandsCarriedByActionRows) {
-    MenuSnapshot s = normalWithoutBridge();
-    s.canStartBridge = true;
-    s.startRemaining = 1;
-    const QList<std::pair<QString, MenuRow::Style>> expected = {
-        {QStringLiteral("start"), MenuRow::Style::action(MenuCommand::Case::openStart, false)},
-        {QStringLiteral("start-bridge"), MenuRow::Style::action(MenuCommand::Case::startBridge, false)},
-        {QStringLiteral("connector-update"),
-         MenuRow::Style::action(MenuCommand::Case::checkConnectorUpdate, true)},
-        {QStringLiteral("open-senvik"), MenuRow::Style::action(MenuCommand::Case::openSenvik, false)},
-        {QStringLiteral("open-window"), MenuRow::Style::action(MenuCommand::Case::openOverview, false)},
-        {QStringLiteral("diagnostics"), MenuRow::Style::action(MenuCommand::Case::openDiagnostics, false)},
-        {QStringLiteral("quit"), MenuRow::Style::action(MenuCommand::Case::quit, false)},
+    using C = MenuCommand::Case;
+    const Mutate plain = [](MenuSnapshot&) {};
+    const Mutate ready = [](MenuSnapshot& s) {
+        s.update = UpdateState::Ready{info(57), QStringLiteral("/tmp/s")};
     };
-    const QList<MenuRow> rows = StatusMenu::rows(s, chinese, beijing);
-    for (const auto& [id, style] : expected) {
+    const Mutate waiting = [](MenuSnapshot& s) {
+        s.update = UpdateState::Ready{info(57), QStringLiteral("/tmp/s")};
+        s.waitsToInstall = true;
+    };
+    const Mutate tools = [](MenuSnapshot& s) {
+        s.bridge = bridge();
+        s.cliAvailable = true;
+        s.cliTools = {tool("claude_code", QStringLiteral("2"), true, true)};
+    };
+    struct Case {
+        Mutate mutate;
+        const char* id;
+        MenuRow::Style style;
+    };
+    const Case cases[] = {
+        {[](MenuSnapshot& s) { s.startRemaining = 1; }, "start", MenuRow::Style::action(C::openStart, false)},
+        {[](MenuSnapshot& s) { s.canStartBridge = true; }, "start-bridge",
+         MenuRow::Style::action(C::startBridge, false)},
+        {plain, "connector-update", MenuRow::Style::action(C::checkConnectorUpdate, true)},
+        {ready, "connector-install", MenuRow::Style::action(C::installConnectorUpdate, false)},
+        {waiting, "connector-install", MenuRow::Style::action(C::installConnectorUpdateNow, false)},
+        {waiting, "connector-cancel-wait", MenuRow::Style::action(C::cancelConnectorUpdateWait, false)},
+        {tools, "cli-update-claude_code",
+         MenuRow::Style::action(MenuCommand::updateCli(QStringLiteral("claude_code")), true)},
+        {tools, "cli-check", MenuRow::Style::action(C::checkCli, true)},
+        {plain, "open-senvik", MenuRow::Style::action(C::openSenvik, false)},
+        {plain, "open-window", MenuRow::Style::action(C::openOverview, false)},
+        {plain, "diagnostics", MenuRow::Style::action(C::openDiagnostics, false)},
+        {plain, "quit", MenuRow::Style::action(C::quit, false)},
+    };
+    for (const Case& c : cases) {
+        const QList<MenuRow> rows = menuOf(c.mutate);
         const auto found =
-            std::find_if(rows.begin(), rows.end(), [&](const MenuRow& r) { return r.id == id; });
-        ASSERT_NE(found, rows.end()) << id.toStdString();
-        EXPECT_TRUE(found->style == style) << id.toStdString();
+            std::find_if(rows.begin(), rows.end(), [&](const MenuRow& r) { return r.id == c.id; });
+        ASSERT_NE(found, rows.end()) << c.id;
+        EXPECT_TRUE(found->style == c.style) << c.id;
     }
 }
 
@@ -342,19 +357,6 @@ TEST(StatusMenuConnector, RowsForEachUpdateState) {
         c.mutate(s);
         EXPECT_EQ(describeAll(StatusMenu::connectorRows(s, chinese, beijing)), c.expected) << c.name;
     }
-}
-
-TEST(StatusMenuConnector, InstallCommands) {
-    MenuSnapshot s = normalWithoutBridge();
-    s.update = UpdateState::Ready{info(57), QStringLiteral("/tmp/staged")};
-    QList<MenuRow> rows = StatusMenu::connectorRows(s, chinese, beijing);
-    EXPECT_TRUE(rows.at(2).style == MenuRow::Style::action(MenuCommand::Case::installConnectorUpdate, false));
-    s.waitsToInstall = true;
-    rows = StatusMenu::connectorRows(s, chinese, beijing);
-    EXPECT_TRUE(rows.at(2).style ==
-                MenuRow::Style::action(MenuCommand::Case::installConnectorUpdateNow, false));
-    EXPECT_TRUE(rows.at(3).style ==
-                MenuRow::Style::action(MenuCommand::Case::cancelConnectorUpdateWait, false));
 }
 
 TEST(StatusMenuCli, RowsOfTheToolSection) {
@@ -469,19 +471,6 @@ TEST(StatusMenuCli, RowsOfTheToolSection) {
         c.mutate(s);
         EXPECT_EQ(describeAll(StatusMenu::cliRows(s)), c.expected) << c.name;
     }
-}
-
-TEST(StatusMenuCli, UpdateRowCarriesItsTool) {
-    MenuSnapshot s = normalWithoutBridge();
-    s.bridge = bridge();
-    s.cliAvailable = true;
-    s.cliTools = {tool("claude_code", QStringLiteral("2"), true, true)};
-    const QList<MenuRow> rows = StatusMenu::cliRows(s);
-    EXPECT_TRUE(rows.at(0).style ==
-                MenuRow::Style::action(MenuCommand::updateCli(QStringLiteral("claude_code")), true));
-    EXPECT_FALSE(rows.at(0).style ==
-                 MenuRow::Style::action(MenuCommand::updateCli(QStringLiteral("codex")), true));
-    EXPECT_TRUE(rows.at(1).style == MenuRow::Style::action(MenuCommand::Case::checkCli, true));
 }
 
 TEST(StatusMenuShort, CountsWhatTheUserSeesAsCharacters) {

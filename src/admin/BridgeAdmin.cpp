@@ -144,11 +144,11 @@ json exchange(const std::string& socketPath, const std::string& encodedRequest, 
 
 QCoro::Task<nlohmann::json> requestAt(QString socketPath, QString command, std::optional<QString> id,
                                       nlohmann::json fields, int timeout) {
-    std::string encoded = encode(command, id, fields);
-    std::string path = socketPath.toStdString();
-    co_return co_await Async::onWorker([path = std::move(path), encoded = std::move(encoded), timeout] {
+    // A named variable: GCC 12 destroys the captures of a lambda temporary in a co_await operand twice.
+    auto work = [path = socketPath.toStdString(), encoded = encode(command, id, fields), timeout] {
         return exchange(path, encoded, timeout);
-    });
+    };
+    co_return co_await Async::onWorker(std::move(work));
 }
 
 QCoro::Task<nlohmann::json> request(QString command, std::optional<QString> id, nlohmann::json fields,
@@ -158,12 +158,13 @@ QCoro::Task<nlohmann::json> request(QString command, std::optional<QString> id, 
 }
 
 QCoro::Task<bool> isRunningAt(QString socketPath) {
-    std::string encoded = encode(QStringLiteral("status"), std::nullopt, json::object());
-    std::string path = socketPath.toStdString();
+    // Named for the same reason as in requestAt.
+    auto work = [path = socketPath.toStdString(),
+                 encoded = encode(QStringLiteral("status"), std::nullopt, {})] {
+        return exchange(path, encoded, statusTimeoutSeconds);
+    };
     try {
-        co_await Async::onWorker([path = std::move(path), encoded = std::move(encoded)] {
-            return exchange(path, encoded, statusTimeoutSeconds);
-        });
+        co_await Async::onWorker(std::move(work));
         co_return true;
     } catch (...) {
         co_return false;

@@ -19,6 +19,7 @@
 #include <QUrl>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <optional>
 
 struct ControllerTestAccess;
@@ -74,8 +75,10 @@ public:
     BackgroundService& statusItemService; // the status-bar login item
     const std::shared_ptr<Workspace> workspace;
     const AppVerifier verifier;
-    const QString bundlePath;                                       // the running application's bundle
-    QString serviceManagerTool = SystemTools::serviceManagerTool(); // starts the agent (tests: a stand-in)
+    const QString bundlePath;                                          // the running application's bundle
+    QString serviceManagerTool = SystemTools::serviceManagerTool();    // starts the agent (tests: a stand-in)
+    std::chrono::milliseconds cliPollLimit{std::chrono::seconds(360)}; // following accepted tool work
+    double bridgeWaitSeconds = 20; // how long a pairing link waits for the bridge (tests shorten both)
 
     // True exactly while the bridge's last status is known.
     bool running() const { return bridge_.has_value(); }
@@ -126,6 +129,19 @@ public:
     void finishLegacyRename(bool restartBridge);
     QCoro::Task<void> handle(QUrl link);
 
+    // Executor tools (ExecutorTools.cpp): the result line of a finished command, from the tools and the
+    // bridge's closing message as the refresh after the work left them.
+    static QString cliSummary(const QString& command, const QList<CliTool>& tools,
+                              const std::optional<QString>& message);
+
+    // Pairing (Pairing.cpp). handle() answers a pairing link given as its original text; the QUrl form
+    // above passes its text on. disconnect() starts revoking a pairing and returns at once. openSenvik()
+    // brings a companion app to the front or starts one.
+    QCoro::Task<void> handle(QString link);
+    using QObject::disconnect;
+    void disconnect(const Pairing& pairing);
+    QCoro::Task<void> openSenvik();
+
 signals:
     // Any observable field was assigned; observers read the new values.
     void changed();
@@ -169,6 +185,10 @@ private:
     static BridgeStatus bridgeStatus(const nlohmann::json& status);
     static QList<Engine> parseEngines(const nlohmann::json* engines);
     static QList<Pairing> parsePairings(const nlohmann::json& result);
+
+    // Delivers `link` to the application at `app` (Pairing.cpp); fails with the workspace's error.
+    QCoro::Task<void> open(QUrl link, QString app, bool activate);
+    QCoro::Task<void> revoke(QString id);
 
     const nlohmann::json& info_;
 

@@ -40,6 +40,10 @@ public:
         return {};
     }
 
+    // Brings a running application to the front. Linux desktops offer no portable way for one program to
+    // raise another's window (Wayland refuses it outright), so by default this does nothing.
+    virtual void activate(const RunningApplication& application) { Q_UNUSED(application); }
+
     // Where the system knows an installed application with `bundleIdentifier`, if anywhere.
     virtual std::optional<QString> urlForApplication(const QString& bundleIdentifier) const {
         Q_UNUSED(bundleIdentifier);

@@ -23,7 +23,9 @@ struct Failure : std::runtime_error {
 inline constexpr std::size_t maxReplyBytes = 16 * 1024 * 1024;
 
 // Sends one request to the bridge at ConnectorPaths::adminSocket() and returns its "result" (null when
-// absent). Fails with Failure, or with the JSON library's own error for a reply that is not JSON.
+// absent). "command" and, when given, "id" replace fields of the same name. The time-out bounds each blocking
+// call, in whole seconds (at least 1). Fails with Failure, with nlohmann::json::parse_error for a reply that
+// is not JSON (the empty reply too), or with the library's type_error for fields it cannot encode.
 QCoro::Task<nlohmann::json> request(QString command, std::optional<QString> id = std::nullopt,
                                     nlohmann::json fields = nlohmann::json::object(), int timeout = 3);
 
@@ -36,7 +38,8 @@ QCoro::Task<nlohmann::json> requestAt(QString socketPath, QString command,
 QCoro::Task<bool> isRunning();
 QCoro::Task<bool> isRunningAt(QString socketPath);
 
-// True as soon as isRunning() is; false when it has not become true by the deadline. Never fails.
+// True as soon as isRunning() is; false when it has not become true by the deadline (steady clock; checks
+// every 0.5 s, one last check after the deadline, so 0 seconds means exactly one check). Never fails.
 QCoro::Task<bool> waitUntilRunning(double seconds);
 QCoro::Task<bool> waitUntilRunningAt(QString socketPath, double seconds);
 

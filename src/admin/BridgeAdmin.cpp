@@ -65,7 +65,7 @@ void setTimeouts(int fd, int seconds) {
 #endif
 }
 
-ssize_t sendAll(int fd, const std::string& bytes) {
+ssize_t sendOnce(int fd, const std::string& bytes) {
 #ifdef MSG_NOSIGNAL
     constexpr int flags = MSG_NOSIGNAL; // a bridge that vanished is a failure, never a signal that ends us
 #else
@@ -119,7 +119,7 @@ json exchange(const std::string& socketPath, const std::string& encodedRequest, 
         throw Failure(QStringLiteral("桥接没在运行"));
 
     // One write: the bridge answers after one line, and a short write means the request cannot arrive whole.
-    if (sendAll(socket.fd(), encodedRequest) != static_cast<ssize_t>(encodedRequest.size()))
+    if (sendOnce(socket.fd(), encodedRequest) != static_cast<ssize_t>(encodedRequest.size()))
         throw Failure(QStringLiteral("管理通道写不进去"));
 
     std::string reply;

@@ -20,7 +20,9 @@ const QString handOverPrefix = QStringLiteral("没能把连接票交给 Orvane�
 QCoro::Task<void> ConnectorController::handle(QUrl link) {
     // Scheme and host are compared case-sensitively, which a QUrl can no longer tell: callers that still have
     // the link's original text should pass that instead.
-    co_await handle(link.toString(QUrl::FullyEncoded));
+    // Named, not a temporary: GCC 12 destroys temporaries inside a co_await operand twice.
+    QString text = link.toString(QUrl::FullyEncoded);
+    co_await handle(std::move(text));
 }
 
 QCoro::Task<void> ConnectorController::handle(QString link) {
@@ -42,7 +44,8 @@ QCoro::Task<void> ConnectorController::handle(QString link) {
     if (!location) {
         const std::shared_ptr<Workspace> apps = workspace;
         const QString bundleID = request->bundleID;
-        location = co_await Async::onWorker([apps, bundleID] { return apps->urlForApplication(bundleID); });
+        auto find = [apps, bundleID] { return apps->urlForApplication(bundleID); };
+        location = co_await Async::onWorker(std::move(find));
         if (!self)
             co_return;
     }
@@ -121,7 +124,7 @@ QCoro::Task<void> ConnectorController::openSenvik() {
     const QPointer<ConnectorController> self(this);
     // Both lookups read the file system (the process table, the application folders): off the main thread.
     const std::shared_ptr<Workspace> apps = workspace;
-    const Choice choice = co_await Async::onWorker([apps] {
+    auto choose = [apps] {
         Choice c;
         for (const QString& identifier : ConnectorPaths::senvikApps) {
             const QList<Workspace::RunningApplication> copies = apps->runningApplications(identifier);
@@ -137,7 +140,8 @@ QCoro::Task<void> ConnectorController::openSenvik() {
             }
         }
         return c;
-    });
+    };
+    const Choice choice = co_await Async::onWorker(std::move(choose));
     if (choice.running) {
         // On Linux this may change nothing: a desktop need not let one program raise another's window.
         apps->activate(*choice.running);

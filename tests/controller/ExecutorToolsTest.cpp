@@ -7,6 +7,9 @@
 #include "ConnectorPaths.h"
 #include "RunTask.h"
 
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -364,6 +367,47 @@ TEST_F(ExecutorTools, WorkOutlastingTheDeadlineLeavesNoResult) {
     EXPECT_TRUE(controller->cliBusy());
     EXPECT_EQ(controller->cliActivity(), CliActivity(CliActivity::Refreshing{}));
     EXPECT_LE(bridge.count("status"), 5);
+}
+
+// The isolated validation mode is fixed per process from its arguments: checked in a child run of this
+// program.
+TEST(ExecutorToolsValidation, NoToolCommandInIsolatedValidation) {
+    QTemporaryDir validation(ConnectorPaths::validationRoot() +
+                             QStringLiteral("/senvik-connector-validation-XXXXXX"));
+    ASSERT_TRUE(validation.isValid());
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("SENVIK_CONNECTOR_VALIDATION_DIR"), validation.path());
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=ExecutorToolsValidationChild.*"),
+                 QStringLiteral("--isolated-validation")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    EXPECT_FALSE(output.contains("SKIPPED")) << output.toStdString();
+}
+
+TEST(ExecutorToolsValidationChild, Run) {
+    if (!ConnectorPaths::validationDir())
+        GTEST_SKIP() << "runs only as the child of ExecutorToolsValidation";
+    FakeBackgroundService service;
+    FakeBackgroundService statusItem;
+    const json info = json::object();
+    ToolsController controller(Platform{service, statusItem, info});
+    ScriptedBridge bridge(ConnectorPaths::adminSocket());
+    bridge.result("status", json{{"cliTools", {{"busy", false}, {"tools", json::array()}}}});
+    bridge.result("pairings", json::array());
+    bridge.result("cli-check", json{{"accepted", true}});
+    TestSupport::runTask(controller.refresh());
+    ASSERT_TRUE(controller.cliAvailable());
+    TestSupport::runTask(controller.cliAction(QStringLiteral("cli-check")));
+    TestSupport::spinFor(200ms);
+    EXPECT_EQ(bridge.count("cli-check"), 0);
+    EXPECT_FALSE(controller.checkedCliOnLaunch);
+    EXPECT_FALSE(controller.cliBusy());
 }
 
 } // namespace

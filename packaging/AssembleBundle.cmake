@@ -74,7 +74,8 @@ endif()
 
 file(REMOVE_RECURSE "${staging}")
 
-# ---- Code signing goes here: every file of the bundle is in place at this point. --------------------------
-# Sign "${BUNDLE}" (writing Contents/_CodeSignature/) when a signing tool is given, e.g.
-#   if(SIGN_TOOL) execute_process(COMMAND "${SIGN_TOOL}" sign "${BUNDLE}" ... COMMAND_ERROR_IS_FATAL ANY) endif()
-# -----------------------------------------------------------------------------------------------------------
+# Signing comes last: any file changed afterwards would break the signature.
+if(SIGN_TOOL)
+    execute_process(COMMAND "${SIGN_TOOL}" sign --key "${SIGN_KEY}" --identifier "${SIGN_IDENTIFIER}"
+        --team "${SIGN_TEAM}" "${BUNDLE}" COMMAND_ERROR_IS_FATAL ANY)
+endif()

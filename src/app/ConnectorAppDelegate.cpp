@@ -146,7 +146,7 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
         controller_->startUpdateChecks();
 
     // Links given on this start's own command line arrive as the system would deliver them at launch.
-    const QList<QUrl> links = InstanceChannel::linksIn(arguments_);
+    const QStringList links = InstanceChannel::linksIn(arguments_);
     if (!links.isEmpty())
         applicationOpen(links);
 
@@ -203,17 +203,17 @@ bool ConnectorAppDelegate::applicationShouldHandleReopen(bool) {
     return true;
 }
 
-void ConnectorAppDelegate::applicationOpen(const QList<QUrl>& links) {
+void ConnectorAppDelegate::applicationOpen(const QStringList& links) {
     if (isolated())
         return;
     openedByLink_ = true;
-    for (const QUrl& link : links) {
+    for (const QString& link : links) {
         ++pendingLinks_;
         Async::spawn(handleLink(link), "link");
     }
 }
 
-QCoro::Task<void> ConnectorAppDelegate::handleLink(QUrl link) {
+QCoro::Task<void> ConnectorAppDelegate::handleLink(QString link) {
     try {
         QCoro::Task<void> handling = controller_->handle(link);
         co_await std::move(handling);
@@ -223,7 +223,7 @@ QCoro::Task<void> ConnectorAppDelegate::handleLink(QUrl link) {
         qCritical("handling a link failed: %s", error.what());
     }
     --pendingLinks_;
-    LifecycleProbe::note(QStringLiteral("link ") + QString::fromUtf8(link.toEncoded()) +
+    LifecycleProbe::note(QStringLiteral("link ") + QString::fromUtf8(QUrl(link).toEncoded()) +
                          QStringLiteral(" handled"));
     quitIfIdle();
 }

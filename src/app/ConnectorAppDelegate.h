@@ -36,7 +36,7 @@ public:
     void applicationDidFinishLaunching();
 
     // Links addressed to the connector, in order. Ignored in isolated validation mode.
-    void applicationOpen(const QList<QUrl>& links);
+    void applicationOpen(const QStringList& links);
     // The user opened the application again while it runs: the window on the start or overview page.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     // Closing the main window never ends the application.
@@ -55,7 +55,7 @@ public:
 
 private:
     QCoro::Task<void> launch();
-    QCoro::Task<void> handleLink(QUrl link);
+    QCoro::Task<void> handleLink(QString link);
     // Gives this start's links, or a reopen request, to the instance that runs already.
     QCoro::Task<void> handOff();
     void received(const InstanceChannel::Message& message);

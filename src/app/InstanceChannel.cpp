@@ -102,15 +102,21 @@ bool sendBlocking(const QByteArray& path, const QByteArray& bytes, std::chrono::
 
 } // namespace
 
-QList<QUrl> linksIn(const QStringList& arguments) {
-    QList<QUrl> links;
+namespace {
+bool isLink(const QString& text) {
+    const QUrl link(text, QUrl::StrictMode);
+    return link.isValid() && !link.scheme().isEmpty();
+}
+} // namespace
+
+QStringList linksIn(const QStringList& arguments) {
+    QStringList links;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& element = arguments.at(i);
         if (element.startsWith(QLatin1Char('-')))
             continue;
-        const QUrl link(element, QUrl::StrictMode);
-        if (link.isValid() && !link.scheme().isEmpty())
-            links.append(link);
+        if (isLink(element))
+            links.append(element);
     }
     return links;
 }
@@ -119,8 +125,8 @@ QByteArray encode(const Message& message) {
     QByteArray bytes;
     if (message.reopen)
         bytes += "reopen\n";
-    for (const QUrl& link : message.links)
-        bytes += "open " + link.toEncoded() + '\n';
+    for (const QString& link : message.links)
+        bytes += "open " + QUrl::toPercentEncoding(link) + '\n';
     bytes += '\n';
     return bytes;
 }
@@ -131,8 +137,8 @@ Message decode(const QByteArray& bytes) {
         if (line == "reopen") {
             message.reopen = true;
         } else if (line.startsWith("open ")) {
-            const QUrl link = QUrl::fromEncoded(line.mid(5), QUrl::StrictMode);
-            if (link.isValid() && !link.scheme().isEmpty())
+            const QString link = QUrl::fromPercentEncoding(line.mid(5));
+            if (isLink(link))
                 message.links.append(link);
         }
     }

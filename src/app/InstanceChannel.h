@@ -19,17 +19,20 @@
 // line. The listener answers "ok" once it has taken the message.
 namespace InstanceChannel {
 
+// Links travel as the text they were given in: a parsed URL has already lower-cased its scheme and host,
+// and the pairing link's checks are case-sensitive.
 struct Message {
-    QList<QUrl> links;
+    QStringList links;
     bool reopen = false;
 };
 
 // The links among a start's arguments, as the desktop passes them (the entry's "%u"): elements that parse as
 // a URL with a scheme. The program path and flags are not links.
-QList<QUrl> linksIn(const QStringList& arguments);
+QStringList linksIn(const QStringList& arguments);
 
 QByteArray encode(const Message& message);
-// Lines it does not know are skipped, and so are links that do not parse with a scheme.
+// Lines it does not know are skipped, and so are links that do not parse with a scheme. Links are
+// percent-encoded on the wire, so any text (line feeds included) arrives exactly as sent.
 Message decode(const QByteArray& bytes);
 
 // A directory only this user can enter: $XDG_RUNTIME_DIR when it is ours and private, otherwise a 0700

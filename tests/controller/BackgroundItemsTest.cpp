@@ -1,6 +1,7 @@
 #include "ConnectorController.h"
 #include "FakeBackgroundService.h"
 #include "ScriptedBridge.h"
+#include "ValidationChild.h"
 
 #include "Async.h"
 #include "ConnectorPaths.h"
@@ -8,8 +9,6 @@
 #include "RunTask.h"
 #include "TempHome.h"
 
-#include <QCoreApplication>
-#include <QProcess>
 #include <QSet>
 #include <gtest/gtest.h>
 
@@ -433,19 +432,7 @@ TEST(IsolatedValidation, TouchesNoItemAndStartsNothing) {
     QTemporaryDir validation(ConnectorPaths::validationRoot() +
                              QStringLiteral("/senvik-connector-validation-XXXXXX"));
     ASSERT_TRUE(validation.isValid());
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("SENVIK_CONNECTOR_VALIDATION_DIR"), validation.path());
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=IsolatedValidationChild.*"),
-                 QStringLiteral("--isolated-validation")});
-    ASSERT_TRUE(child.waitForFinished(60000));
-    const QByteArray output = child.readAll();
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
-    EXPECT_FALSE(output.contains("SKIPPED")) << output.toStdString();
+    expectValidationChildPasses(QStringLiteral("IsolatedValidationChild.*"), validation.path());
 }
 
 TEST(IsolatedValidationChild, Run) {

@@ -1,14 +1,13 @@
 #include "ControllerTestAccess.h"
 #include "FakeBackgroundService.h"
 #include "ScriptedBridge.h"
+#include "ValidationChild.h"
 
 #include "ConnectorController.h"
 #include "ConnectorPaths.h"
 #include "RunTask.h"
 
-#include <QCoreApplication>
 #include <QLocale>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -468,19 +467,9 @@ TEST(LaunchCheck, NeverInValidationMode) {
     }
     QTemporaryDir dir(QStringLiteral("/tmp/senvik-connector-validation-XXXXXX"));
     ASSERT_TRUE(dir.isValid());
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("CONTROLLER_TEST_VALIDATION_CHILD"), QStringLiteral("1"));
-    environment.insert(QStringLiteral("SENVIK_CONNECTOR_VALIDATION_DIR"), dir.path());
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=LaunchCheck.NeverInValidationMode"),
-                 QStringLiteral("--isolated-validation")});
-    ASSERT_TRUE(child.waitForFinished(30000));
-    const QString output = QString::fromUtf8(child.readAll());
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
+    QProcessEnvironment child;
+    child.insert(QStringLiteral("CONTROLLER_TEST_VALIDATION_CHILD"), QStringLiteral("1"));
+    expectValidationChildPasses(QStringLiteral("LaunchCheck.NeverInValidationMode"), dir.path(), child);
 }
 
 } // namespace

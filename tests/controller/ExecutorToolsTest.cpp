@@ -2,13 +2,12 @@
 #include "FakeBackgroundService.h"
 #include "ScriptedBridge.h"
 #include "StandinBridgeProcess.h"
+#include "ValidationChild.h"
 
 #include "Async.h"
 #include "ConnectorPaths.h"
 #include "RunTask.h"
 
-#include <QCoreApplication>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -375,19 +374,7 @@ TEST(ExecutorToolsValidation, NoToolCommandInIsolatedValidation) {
     QTemporaryDir validation(ConnectorPaths::validationRoot() +
                              QStringLiteral("/senvik-connector-validation-XXXXXX"));
     ASSERT_TRUE(validation.isValid());
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("SENVIK_CONNECTOR_VALIDATION_DIR"), validation.path());
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--gtest_filter=ExecutorToolsValidationChild.*"),
-                 QStringLiteral("--isolated-validation")});
-    ASSERT_TRUE(child.waitForFinished(60000));
-    const QByteArray output = child.readAll();
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
-    EXPECT_FALSE(output.contains("SKIPPED")) << output.toStdString();
+    expectValidationChildPasses(QStringLiteral("ExecutorToolsValidationChild.*"), validation.path());
 }
 
 TEST(ExecutorToolsValidationChild, Run) {

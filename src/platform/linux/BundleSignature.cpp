@@ -38,6 +38,28 @@ private:
     int fd_;
 };
 
+// A folder inside an open one, never reached through a link.
+Fd openFolder(int dirFd, const char* name) {
+    return Fd(::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// Reads an open file to its end in pieces of `pieceSize`, handing each to `take`; false when a read fails or
+// `take` refuses a piece.
+template <typename Take> bool readToEnd(int fd, std::size_t pieceSize, Take take) {
+    std::vector<char> buffer(pieceSize);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (!take(buffer.data(), static_cast<std::size_t>(n)))
+            return false;
+    }
+}
+
 std::string toLocal(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -58,18 +80,10 @@ std::optional<std::string> sha256(int fd) {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
         return std::nullopt;
-    std::vector<unsigned char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(n)) != 1)
-            return std::nullopt;
-    }
+    if (!readToEnd(fd, 1 << 20, [&](const char* piece, std::size_t size) {
+            return EVP_DigestUpdate(context.get(), piece, size) == 1;
+        }))
+        return std::nullopt;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     if (EVP_DigestFinal_ex(context.get(), digest, &size) != 1)
@@ -156,7 +170,7 @@ struct Walk {
         if (S_ISDIR(info.st_mode)) {
             if (path == signatureFolder)
                 return;
-            Fd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            Fd sub = openFolder(dirFd, name.c_str());
             if (!sub)
                 throw Error(Problem::unreadable, "cannot open " + path);
             directory(sub.get(), path);
@@ -207,19 +221,11 @@ std::optional<QByteArray> readSmallFile(int dirFd, const char* name, qint64 limi
     if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > limit)
         return std::nullopt;
     QByteArray bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        bytes.append(buffer, n);
-        if (bytes.size() > limit)
-            return std::nullopt;
-    }
+    if (!readToEnd(file.get(), 65536, [&](const char* piece, std::size_t size) {
+            bytes.append(piece, static_cast<qsizetype>(size));
+            return bytes.size() <= limit;
+        }))
+        return std::nullopt;
     return bytes;
 }
 
@@ -347,7 +353,7 @@ void sign(const QString& bundlePath, const Ed25519Key& key, const QString& ident
     Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!rootFd)
         throw Error(Problem::unreadable, "cannot open the bundle " + root);
-    Fd contents(::openat(rootFd.get(), "Contents", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Fd contents = openFolder(rootFd.get(), "Contents");
     if (!contents)
         throw Error(Problem::unreadable, "the bundle has no Contents folder: " + root);
 
@@ -356,7 +362,7 @@ void sign(const QString& bundlePath, const Ed25519Key& key, const QString& ident
     const QByteArray signature = key.sign(bytes);
 
     ::mkdirat(contents.get(), "_CodeSignature", 0755);
-    Fd folder(::openat(contents.get(), "_CodeSignature", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Fd folder = openFolder(contents.get(), "_CodeSignature");
     if (!folder)
         throw Error(Problem::unreadable, "cannot create " + root + "/" + signatureFolder);
     auto write = [&](const char* name, const QByteArray& data) {
@@ -391,10 +397,8 @@ Verdict verify(const QString& bundlePath, const SigningKeyring& keyring,
     Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!rootFd)
         return fail(Problem::unreadable, root);
-    Fd contents(::openat(rootFd.get(), "Contents", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    Fd folder(
-        contents ? ::openat(contents.get(), "_CodeSignature", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-                 : -1);
+    Fd contents = openFolder(rootFd.get(), "Contents");
+    Fd folder = contents ? openFolder(contents.get(), "_CodeSignature") : Fd();
     const auto bytes = folder ? readSmallFile(folder.get(), "CodeResources", maxManifestBytes) : std::nullopt;
     const auto signature = folder ? readSmallFile(folder.get(), "CodeSignature", 64) : std::nullopt;
     if (!bytes || !signature)

@@ -2,13 +2,11 @@
 #include "ConnectorPaths.h"
 #include "MenuSnapshot.h"
 #include "RunTask.h"
+#include "ScriptedBridge.h"
 #include "StatusMenu.h"
 #include "TempHome.h"
 
-#include <QDir>
 #include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
@@ -55,44 +53,6 @@ public:
     QCoro::Task<void> cliAction(QString, std::optional<QString>, bool) override { co_return; }
     void installUpdateIfIdle() override {}
     void renameLegacyBundleIfIdle() override {}
-};
-
-// Answers the admin channel at its real location: one request line, one reply, then closes.
-class FakeBridge {
-public:
-    FakeBridge(nlohmann::json status, nlohmann::json pairings)
-        : status_(std::move(status)), pairings_(std::move(pairings)) {
-        QDir().mkpath(ConnectorPaths::dataDir());
-        QFile::remove(ConnectorPaths::adminSocket());
-        QObject::connect(&server_, &QLocalServer::newConnection, [this] {
-            while (QLocalSocket* socket = server_.nextPendingConnection()) {
-                auto answer = [this, socket] {
-                    if (!socket->canReadLine())
-                        return;
-                    const auto request = nlohmann::json::parse(socket->readLine().toStdString());
-                    const std::string command = request.value("command", "");
-                    nlohmann::json reply = {{"ok", true}};
-                    reply["result"] = command == "pairings" ? pairings_ : status_;
-                    socket->write(QByteArray::fromStdString(reply.dump()));
-                    socket->disconnectFromServer();
-                };
-                QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-                QObject::connect(socket, &QLocalSocket::readyRead, socket, answer);
-                answer(); // the request may already be waiting
-            }
-        });
-        listening = server_.listen(ConnectorPaths::adminSocket());
-    }
-    ~FakeBridge() {
-        server_.close();
-        QFile::remove(ConnectorPaths::adminSocket());
-    }
-    bool listening = false;
-
-private:
-    nlohmann::json status_;
-    nlohmann::json pairings_;
-    QLocalServer server_;
 };
 
 const nlohmann::json info = {{"CFBundleShortVersionString", "1.4.0"}, {"CFBundleVersion", "27"}};
@@ -145,8 +105,9 @@ TEST(MenuSnapshotFrom, RunningBridgeThroughToTheRows) {
              {"updateAvailable", true}}}}}},
     };
     const nlohmann::json pairings = nlohmann::json::array({{{"id", "p1"}}});
-    FakeBridge bridge(status, pairings);
-    ASSERT_TRUE(bridge.listening);
+    ScriptedBridge bridge(ConnectorPaths::adminSocket());
+    bridge.result("status", status);
+    bridge.result("pairings", pairings);
 
     IdleService service;
     QuietController controller(Platform{service, service, info});

@@ -1,15 +1,14 @@
 #include "ControllerTestAccess.h"
 #include "FakeBackgroundService.h"
+#include "StandinBridgeProcess.h"
 
-#include "BridgeAdmin.h"
 #include "ConnectorController.h"
-#include "ConnectorPaths.h"
 #include "RunTask.h"
-#include "TempHome.h"
 
 #include <QFileInfo>
-#include <QProcess>
 #include <gtest/gtest.h>
+
+#include <optional>
 
 using nlohmann::json;
 
@@ -19,8 +18,7 @@ namespace {
 class StandinRefresh : public ::testing::Test {
 protected:
     void SetUp() override {
-        program_ = TestSupport::buildDir() + QStringLiteral("/tools/bridge-standin/bridge-standin");
-        if (!QFileInfo(program_).isExecutable())
+        if (!QFileInfo(StandinBridgeProcess::program()).isExecutable())
             GTEST_SKIP() << "bridge-standin is not built";
         // Nothing of this test may pull in the background-item work or the launch check.
         ControllerTestAccess::background(controller, Background::Enabled{});
@@ -29,38 +27,19 @@ protected:
 
     void TearDown() override { stop(); }
 
-    void start(const json& scenario, bool managed) {
-        ASSERT_TRUE(TestSupport::writeFile(scenarioDir_.file(QStringLiteral("scenario.json")),
-                                           QByteArray::fromStdString(scenario.dump())));
-        QStringList arguments = {
-            QStringLiteral("bridge/src/main.ts"), QStringLiteral("start"),
-            QStringLiteral("--data-dir"),         ConnectorPaths::dataDir(),
-            QStringLiteral("--scenario"),         scenarioDir_.file(QStringLiteral("scenario.json"))};
-        if (managed)
-            arguments << QStringLiteral("--managed");
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(program_, arguments);
-        ASSERT_TRUE(process_.waitForStarted(5000));
-        ASSERT_TRUE(TestSupport::runTask(BridgeAdmin::waitUntilRunning(10), std::chrono::seconds(15)));
+    void start(const json& scenario) {
+        bridge_.emplace(scenario);
+        ASSERT_TRUE(bridge_->started());
     }
 
-    void stop() {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(5000))
-            process_.kill();
-        process_.waitForFinished(5000);
-    }
+    void stop() { bridge_.reset(); }
 
     void refresh() { TestSupport::runTask(controller.refresh(), std::chrono::seconds(10)); }
 
     FakeBackgroundService service, statusItem;
     json info = json::object();
     ConnectorController controller{Platform{service, statusItem, info}};
-    TestSupport::TempDir scenarioDir_;
-    QProcess process_;
-    QString program_;
+    std::optional<StandinBridgeProcess> bridge_;
 };
 
 TEST_F(StandinRefresh, ReadsTheStandinsStateAndLosesItWhenItStops) {
@@ -74,7 +53,7 @@ TEST_F(StandinRefresh, ReadsTheStandinsStateAndLosesItWhenItStops) {
                                            "checkedAt": "2025-03-01T08:15:30Z"},
                                           {"engine": "evox", "currentVersion": "1"}]}},
         "pairings": [{"id": "p1", "profileLabel": "小王", "clientName": "Orvane Mac"}, {"id": "p2"}]})");
-    start(scenario, true);
+    start(scenario);
     refresh();
 
     ASSERT_TRUE(controller.bridge());

@@ -31,6 +31,13 @@ Result codesign(const QStringList& arguments) {
     return run(tool, arguments);
 }
 
+// Signs the bundle at `app` as Vestrano of `team` with the private key at `key`; the tool's exit status.
+int signAsVestrano(const QString& key, const QString& app) {
+    return codesign({QStringLiteral("sign"), QStringLiteral("--key"), key, QStringLiteral("--identifier"),
+                     vestrano, QStringLiteral("--team"), team, app})
+        .status;
+}
+
 // Base64 of the raw public key, as openssl itself derives it from the private key.
 QString opensslPublicKey(const QString& pem) {
     QProcess openssl;
@@ -79,10 +86,7 @@ TEST_P(VerifyTable, StatusAndVerdict) {
     ASSERT_EQ(codesign({QStringLiteral("keygen"), other}).status, 0);
     const QString app = dir.file(QStringLiteral("Orvane.app"));
     ASSERT_TRUE(CompanionStandin::assemble(app, vestrano));
-    ASSERT_EQ(codesign({QStringLiteral("sign"), QStringLiteral("--key"), key, QStringLiteral("--identifier"),
-                        vestrano, QStringLiteral("--team"), team, app})
-                  .status,
-              0);
+    ASSERT_EQ(signAsVestrano(key, app), 0);
     QStringList arguments{QStringLiteral("verify"), QStringLiteral("--pubkey"), c.useOtherKey ? other : key};
     arguments << c.extra << app;
     const Result result = codesign(arguments);
@@ -133,10 +137,7 @@ TEST(CodesignTool, OpensslAgreesWithTheSignature) {
     ASSERT_EQ(codesign({QStringLiteral("keygen"), key}).status, 0);
     const QString app = dir.file(QStringLiteral("Orvane.app"));
     ASSERT_TRUE(CompanionStandin::assemble(app, vestrano));
-    ASSERT_EQ(codesign({QStringLiteral("sign"), QStringLiteral("--key"), key, QStringLiteral("--identifier"),
-                        vestrano, QStringLiteral("--team"), team, app})
-                  .status,
-              0);
+    ASSERT_EQ(signAsVestrano(key, app), 0);
     const QString pub = dir.file(QStringLiteral("key.pub"));
     ASSERT_EQ(run(QStringLiteral("openssl"), {QStringLiteral("pkey"), QStringLiteral("-in"), key,
                                               QStringLiteral("-pubout"), QStringLiteral("-out"), pub})
@@ -164,10 +165,7 @@ TEST(CodesignTool, DevelopmentKeyIsTrustedByThisBuild) {
     TestSupport::TempDir dir;
     const QString app = dir.file(QStringLiteral("Orvane.app"));
     ASSERT_TRUE(CompanionStandin::assemble(app, vestrano));
-    ASSERT_EQ(codesign({QStringLiteral("sign"), QStringLiteral("--key"), QStringLiteral(DEV_SIGNING_KEY),
-                        QStringLiteral("--identifier"), vestrano, QStringLiteral("--team"), team, app})
-                  .status,
-              0);
+    ASSERT_EQ(signAsVestrano(QStringLiteral(DEV_SIGNING_KEY), app), 0);
     // Without --pubkey the tool uses the compiled-in keyring.
     EXPECT_EQ(codesign({QStringLiteral("verify"), QStringLiteral("--team"), team, app}).status, 0);
     const auto signing = systemCodeSigning();

@@ -65,6 +65,16 @@ void flipFirstByte(const QString& path) {
     file.write(bytes);
 }
 
+// Where a signed bundle keeps its manifest, and the bytes of a file (empty when it cannot be read).
+QString manifestOf(const QString& app) {
+    return app + QStringLiteral("/Contents/_CodeSignature/CodeResources");
+}
+QByteArray contentsOf(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
 void setMode(const QString& path, mode_t mode) {
     ::chmod(QFile::encodeName(path).constData(), mode);
 }
@@ -173,26 +183,15 @@ INSTANTIATE_TEST_SUITE_P(
         SignatureCase{"manifestHashTampered", nothing, signAsTeam,
                       [](const QString& app) {
                           // Re-describe the changed file in the manifest, keeping the old signature.
-                          const QString manifest =
-                              app + QStringLiteral("/Contents/_CodeSignature/CodeResources");
-                          QFile file(manifest);
-                          file.open(QIODevice::ReadOnly);
-                          QByteArray bytes = file.readAll();
-                          file.close();
+                          QByteArray bytes = contentsOf(manifestOf(app));
                           bytes.replace("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
                                         "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ae");
-                          TestSupport::writeFile(manifest, bytes);
+                          TestSupport::writeFile(manifestOf(app), bytes);
                       },
                       vestrano, Problem::badSignature},
         SignatureCase{"manifestNotCanonical", nothing, signAsTeam,
                       [](const QString& app) {
-                          const QString manifest =
-                              app + QStringLiteral("/Contents/_CodeSignature/CodeResources");
-                          QFile file(manifest);
-                          file.open(QIODevice::ReadOnly);
-                          const QByteArray bytes = file.readAll();
-                          file.close();
-                          TestSupport::writeFile(manifest, bytes + "\n");
+                          TestSupport::writeFile(manifestOf(app), contentsOf(manifestOf(app)) + "\n");
                       },
                       vestrano, Problem::malformed},
         SignatureCase{"specialFileAdded", nothing, signAsTeam,
@@ -226,7 +225,7 @@ TEST_P(UnsafeLinks, SigningRefuses) {
     } catch (const BundleSignature::Error& error) {
         EXPECT_EQ(error.problem, Problem::unsafeContents);
     }
-    EXPECT_FALSE(QFile::exists(app + QStringLiteral("/Contents/_CodeSignature/CodeResources")));
+    EXPECT_FALSE(QFile::exists(manifestOf(app)));
 }
 
 INSTANTIATE_TEST_SUITE_P(BundleSignature, UnsafeLinks,
@@ -240,18 +239,14 @@ TEST(BundleSignature, SignedManifestWithPathTricksIsRejected) {
         TestSupport::TempDir dir;
         const QString app = makeBundle(dir.path());
         signAsTeam(app);
-        const QString manifestFile = app + QStringLiteral("/Contents/_CodeSignature/CodeResources");
-        QFile file(manifestFile);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        auto manifest = BundleSignature::parse(file.readAll());
-        file.close();
+        auto manifest = BundleSignature::parse(contentsOf(manifestOf(app)));
         ASSERT_TRUE(manifest);
         manifest->entries.insert(
             manifest->entries.begin(),
             BundleSignature::Entry{
                 path, BundleSignature::Entry::Kind::file, std::string(64, 'a'), false, {}});
         const QByteArray bytes = BundleSignature::canonical(*manifest);
-        TestSupport::writeFile(manifestFile, bytes);
+        TestSupport::writeFile(manifestOf(app), bytes);
         TestSupport::writeFile(app + QStringLiteral("/Contents/_CodeSignature/CodeSignature"),
                                teamKey().sign(bytes));
         EXPECT_EQ(BundleSignature::verify(app, keyring(), vestrano).problem, Problem::malformed) << path;

@@ -13,6 +13,21 @@ QThreadPool& ioPool() {
     return *pool;
 }
 
+namespace detail {
+
+QObject* resumeContext() {
+    // One per thread, owned by the thread and gone with it.
+    thread_local QObject context;
+    return &context;
+}
+
+void resumeOn(QObject* context, std::coroutine_handle<> handle) {
+    QMetaObject::invokeMethod(
+        context, [handle] { handle.resume(); }, Qt::QueuedConnection);
+}
+
+} // namespace detail
+
 namespace {
 QCoro::Task<void> guarded(QCoro::Task<void> task, const char* what) {
     try {

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QCoroFuture>
 #include <QCoroTask>
+#include <QObject>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
+#include <coroutine>
 #include <exception>
 #include <optional>
 #include <type_traits>
@@ -16,44 +16,59 @@ namespace Async {
 // the core count: a few exchanges waiting out their time-outs must never starve the others.
 QThreadPool& ioPool();
 
+namespace detail {
+
+// An object living in the calling thread, through which a worker hands the coroutine back to that thread.
+QObject* resumeContext();
+
+// Posts `resume` to `context`'s thread (a queued call: the worker never runs the coroutine itself).
+void resumeOn(QObject* context, std::coroutine_handle<> handle);
+
+template <typename R> struct Outcome {
+    std::optional<R> value;
+    std::exception_ptr error;
+};
+template <> struct Outcome<void> { std::exception_ptr error; };
+
+// Suspends the coroutine, runs the work on a pool thread, and resumes the coroutine on the thread that
+// awaited. Lighter than a QFuture and its watcher: one task on the pool and one queued call back.
+template <typename F, typename R> struct WorkerAwaiter {
+    F& work;
+    Outcome<R>& outcome;
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle) {
+        QObject* context = resumeContext();
+        ioPool().start([this, handle, context] {
+            try {
+                if constexpr (std::is_void_v<R>)
+                    work();
+                else
+                    outcome.value.emplace(work());
+            } catch (...) {
+                outcome.error = std::current_exception();
+            }
+            // Nothing of this awaiter is touched after the hand-back: the coroutine may resume at once.
+            resumeOn(context, handle);
+        });
+    }
+    void await_resume() const noexcept {}
+};
+
+} // namespace detail
+
 // Runs `work` on a worker thread and resumes the awaiting coroutine on its own (main) thread. The worker's
-// exception reaches the awaiting side as the original exception, not as QUnhandledException.
+// exception reaches the awaiting side as the original exception.
 template <typename F> auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<F>> {
     using R = std::invoke_result_t<F>;
-    if constexpr (std::is_void_v<R>) {
-        // Named, not a temporary: GCC 12 destroys a lambda temporary inside a co_await operand twice.
-        auto job = [work = std::move(work)]() mutable {
-            try {
-                work();
-                return std::exception_ptr{};
-            } catch (...) {
-                return std::current_exception();
-            }
-        };
-        QFuture<std::exception_ptr> future = QtConcurrent::run(&ioPool(), std::move(job));
-        std::exception_ptr error = co_await future;
-        if (error)
-            std::rethrow_exception(error);
-    } else {
-        struct Outcome {
-            std::optional<R> value;
-            std::exception_ptr error;
-        };
-        auto job = [work = std::move(work)]() mutable {
-            Outcome o;
-            try {
-                o.value.emplace(work());
-            } catch (...) {
-                o.error = std::current_exception();
-            }
-            return o;
-        };
-        QFuture<Outcome> future = QtConcurrent::run(&ioPool(), std::move(job));
-        Outcome outcome = co_await future;
-        if (outcome.error)
-            std::rethrow_exception(outcome.error);
+    detail::Outcome<R> outcome;
+    // Named, not a temporary: GCC 12 destroys a temporary inside a co_await operand twice.
+    detail::WorkerAwaiter<F, R> awaiter{work, outcome};
+    co_await awaiter;
+    if (outcome.error)
+        std::rethrow_exception(outcome.error);
+    if constexpr (!std::is_void_v<R>)
         co_return std::move(*outcome.value);
-    }
 }
 
 // Starts a separate main-thread task and returns at once. The task runs to its end on its own; an exception

@@ -113,6 +113,8 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
         for (int attempt = 0; attempt < 50; ++attempt) {
             if ((co_await otherInstances()).isEmpty())
                 break;
+            if (attempt == 0)
+                LifecycleProbe::note(QStringLiteral("waiting for the old instance"));
             co_await QCoro::sleepFor(100ms);
         }
     }
@@ -168,6 +170,7 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
         else
             showWindow(ConnectorSettings::startCompleted() ? WindowPage::overview : WindowPage::start);
     }
+    LifecycleProbe::note(QStringLiteral("launched"));
 }
 
 QCoro::Task<void> ConnectorAppDelegate::handOff() {

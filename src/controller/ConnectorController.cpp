@@ -24,6 +24,14 @@ ConnectorController::ConnectorController(Platform platform, QObject* parent)
 
 ConnectorController::~ConnectorController() = default;
 
+// The list of observable fields names each getter with the type its store function takes.
+#define CONNECTOR_CHECK_GETTER(Type, name, Name)                                                             \
+    static_assert(                                                                                           \
+        std::is_same_v<std::remove_cvref_t<decltype(std::declval<const ConnectorController&>().name())>,     \
+                       Type>);
+CONNECTOR_OBSERVABLE_FIELDS(CONNECTOR_CHECK_GETTER)
+#undef CONNECTOR_CHECK_GETTER
+
 // Store functions: mechanical, one announcement per assignment.
 void ConnectorController::storeBackground(Background value) {
     assign(background_, std::move(value));

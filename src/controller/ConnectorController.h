@@ -24,6 +24,34 @@
 
 struct ControllerTestAccess;
 
+// The observable fields, each named once: X(type, name, Name) stands for the getter `name()`, the store
+// function `storeName(type)` and the member `name_`. The controller declares its store functions from this
+// list and the tests check that each of them announces, so a new observable field is one more line here.
+#define CONNECTOR_OBSERVABLE_FIELDS(X)                                                                       \
+    X(Background, background, Background)                                                                    \
+    X(BackgroundService::Status, statusItemAtLogin, StatusItemAtLogin)                                       \
+    X(std::optional<BridgeStatus>, bridge, Bridge)                                                           \
+    X(QList<Engine>, engines, Engines)                                                                       \
+    X(QList<CliTool>, cliTools, CliTools)                                                                    \
+    X(bool, cliBusy, CliBusy)                                                                                \
+    X(std::optional<QString>, cliMessage, CliMessage)                                                        \
+    X(bool, cliAvailable, CliAvailable)                                                                      \
+    X(std::optional<CliActivity>, cliActivity, CliActivity)                                                  \
+    X(std::optional<CliResult>, cliResult, CliResult)                                                        \
+    X(QList<Pairing>, pairings, Pairings)                                                                    \
+    X(std::optional<QString>, notice, Notice)                                                                \
+    X(bool, uninstalling, Uninstalling)                                                                      \
+    X(UpdateState, update, Update)                                                                           \
+    X(bool, waitsToInstall, WaitsToInstall)                                                                  \
+    X(std::optional<QDateTime>, lastRefresh, LastRefresh)                                                    \
+    X(std::optional<StrellStatus>, strell, Strell)                                                           \
+    X(bool, strellBusy, StrellBusy)                                                                          \
+    X(std::optional<QString>, strellMessage, StrellMessage)                                                  \
+    X(bool, strellError, StrellError)                                                                        \
+    X(std::optional<SessionHooksStatus>, sessionHooks, SessionHooks)                                         \
+    X(bool, sessionHooksBusy, SessionHooksBusy)                                                              \
+    X(std::optional<QString>, sessionHooksMessage, SessionHooksMessage)
+
 // The application's one observable model: everything the status menu and the window show, and every
 // operation they start. Main thread only. Each observable field has a getter and a private store function
 // that announces changed() on every assignment, also when the value is equal (the status item redraws per
@@ -149,29 +177,11 @@ signals:
 private:
     friend struct ControllerTestAccess;
 
-    void storeBackground(Background value);
-    void storeStatusItemAtLogin(BackgroundService::Status value);
-    void storeBridge(std::optional<BridgeStatus> value);
-    void storeEngines(QList<Engine> value);
-    void storeCliTools(QList<CliTool> value);
-    void storeCliBusy(bool value);
-    void storeCliMessage(std::optional<QString> value);
-    void storeCliAvailable(bool value);
-    void storeCliActivity(std::optional<CliActivity> value);
-    void storeCliResult(std::optional<CliResult> value);
-    void storePairings(QList<Pairing> value);
-    void storeNotice(std::optional<QString> value);
-    void storeUninstalling(bool value);
-    void storeUpdate(UpdateState value); // clears waitsToInstall when anything but ready is stored
-    void storeWaitsToInstall(bool value);
-    void storeLastRefresh(std::optional<QDateTime> value);
-    void storeStrell(std::optional<StrellStatus> value);
-    void storeStrellBusy(bool value);
-    void storeStrellMessage(std::optional<QString> value);
-    void storeStrellError(bool value);
-    void storeSessionHooks(std::optional<SessionHooksStatus> value);
-    void storeSessionHooksBusy(bool value);
-    void storeSessionHooksMessage(std::optional<QString> value);
+    // One store function per observable field; storeUpdate also withdraws waitsToInstall when anything but
+    // ready is stored.
+#define CONNECTOR_DECLARE_STORE(Type, name, Name) void store##Name(Type value);
+    CONNECTOR_OBSERVABLE_FIELDS(CONNECTOR_DECLARE_STORE)
+#undef CONNECTOR_DECLARE_STORE
 
     template <typename T> void assign(T& field, T value) {
         field = std::move(value);

@@ -18,7 +18,8 @@ struct SigningInformation {
 // have more than one key (a development build trusts its local key beside the release key).
 class SigningKeyring {
 public:
-    // Ignores a key that is not 32 bytes long, so a broken key can never match anything.
+    // Throws std::invalid_argument for a key that is not 32 bytes long: a broken compiled-in key must stop
+    // the start instead of quietly rejecting every genuine app.
     void add(const QString& team, const QByteArray& publicKey);
     QList<QByteArray> keysFor(const QString& team) const;
     bool isEmpty() const { return keys_.empty(); }

@@ -224,8 +224,9 @@ TEST_F(BackgroundItems, FreshRegistrationTellsOnlyRunningAppsQuietly) {
     auto controller = this->controller();
     controller->ensureBackgroundItem();
     ASSERT_TRUE(controller->background().is<Background::Enabled>());
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return !workspace->opened.isEmpty(); }));
-    TestSupport::spinFor(300ms);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !workspace->opened.isEmpty(); }, 20s));
+    // A second link (to the app that is only installed) would follow at once: give it ample time to show.
+    EXPECT_FALSE(TestSupport::spinUntil([&] { return workspace->opened.size() > 1; }, 2s));
     const QList<FakeWorkspace::Opened> expected{
         {QStringLiteral("com.tamrik.vestrano://agent-connector/ready"), running, false}};
     EXPECT_EQ(workspace->opened, expected);
@@ -234,8 +235,7 @@ TEST_F(BackgroundItems, FreshRegistrationTellsOnlyRunningAppsQuietly) {
     // The next check finds the item enabled and tells nobody again.
     workspace->opened.clear();
     controller->ensureBackgroundItem();
-    TestSupport::spinFor(300ms);
-    EXPECT_TRUE(workspace->opened.isEmpty());
+    EXPECT_FALSE(TestSupport::spinUntil([&] { return !workspace->opened.isEmpty(); }, 2s));
 }
 
 TEST_F(BackgroundItems, AnnounceByUser) {
@@ -423,7 +423,10 @@ TEST_F(BackgroundItems, RevealLogAndLoginItemsSettings) {
     auto controller = this->controller();
     controller->revealLog();
     EXPECT_EQ(workspace->revealed, QStringList{ConnectorPaths::bridgeLog()});
-    EXPECT_NO_THROW(controller->openLoginItemsSettings());
+    EXPECT_EQ(service.settingsOpened + statusItem.settingsOpened, 0);
+    controller->openLoginItemsSettings();
+    EXPECT_EQ(service.settingsOpened + statusItem.settingsOpened, 1)
+        << "the login-items settings opened once";
 }
 
 // The isolated validation mode is fixed per process from its arguments, so it is checked in a child run of
@@ -462,8 +465,8 @@ TEST(IsolatedValidationChild, Run) {
     TestSupport::runTask(controller.announce(false), 2s);
     TestSupport::runTask(controller.reregisterBackgroundItem(), 2s);
     controller.startBridge();
-    TestSupport::spinFor(300ms);
-    EXPECT_FALSE(QFileInfo::exists(record));
+    // Outside this mode the stand-in would have run within moments.
+    EXPECT_FALSE(TestSupport::spinUntil([&] { return QFileInfo::exists(record); }, 3s));
     EXPECT_FALSE(controller.notice());
     EXPECT_TRUE(workspace->opened.isEmpty());
     EXPECT_EQ(service.registerCalls + service.unregisterCalls + statusItem.registerCalls +

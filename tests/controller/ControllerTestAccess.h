@@ -23,32 +23,11 @@ struct ControllerTestAccess {
     static void strell(ConnectorController& c, std::optional<StrellStatus> v) { c.storeStrell(std::move(v)); }
 
     // Every observable field's store function, by field name, each storing the field's current value again.
+    // Taken from the controller's own list of observable fields, so a field added there is checked too.
     static std::vector<std::pair<const char*, std::function<void(ConnectorController&)>>> restoreEach() {
         using C = ConnectorController;
-        return {
-            {"background", [](C& c) { c.storeBackground(c.background()); }},
-            {"statusItemAtLogin", [](C& c) { c.storeStatusItemAtLogin(c.statusItemAtLogin()); }},
-            {"bridge", [](C& c) { c.storeBridge(c.bridge()); }},
-            {"engines", [](C& c) { c.storeEngines(c.engines()); }},
-            {"cliTools", [](C& c) { c.storeCliTools(c.cliTools()); }},
-            {"cliBusy", [](C& c) { c.storeCliBusy(c.cliBusy()); }},
-            {"cliMessage", [](C& c) { c.storeCliMessage(c.cliMessage()); }},
-            {"cliAvailable", [](C& c) { c.storeCliAvailable(c.cliAvailable()); }},
-            {"cliActivity", [](C& c) { c.storeCliActivity(c.cliActivity()); }},
-            {"cliResult", [](C& c) { c.storeCliResult(c.cliResult()); }},
-            {"pairings", [](C& c) { c.storePairings(c.pairings()); }},
-            {"notice", [](C& c) { c.storeNotice(c.notice()); }},
-            {"uninstalling", [](C& c) { c.storeUninstalling(c.uninstalling()); }},
-            {"update", [](C& c) { c.storeUpdate(c.update()); }},
-            {"waitsToInstall", [](C& c) { c.storeWaitsToInstall(c.waitsToInstall()); }},
-            {"lastRefresh", [](C& c) { c.storeLastRefresh(c.lastRefresh()); }},
-            {"strell", [](C& c) { c.storeStrell(c.strell()); }},
-            {"strellBusy", [](C& c) { c.storeStrellBusy(c.strellBusy()); }},
-            {"strellMessage", [](C& c) { c.storeStrellMessage(c.strellMessage()); }},
-            {"strellError", [](C& c) { c.storeStrellError(c.strellError()); }},
-            {"sessionHooks", [](C& c) { c.storeSessionHooks(c.sessionHooks()); }},
-            {"sessionHooksBusy", [](C& c) { c.storeSessionHooksBusy(c.sessionHooksBusy()); }},
-            {"sessionHooksMessage", [](C& c) { c.storeSessionHooksMessage(c.sessionHooksMessage()); }},
-        };
+#define CONNECTOR_RESTORE(Type, name, Name) {#name, [](C& c) { c.store##Name(c.name()); }},
+        return {CONNECTOR_OBSERVABLE_FIELDS(CONNECTOR_RESTORE)};
+#undef CONNECTOR_RESTORE
     }
 };

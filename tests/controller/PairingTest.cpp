@@ -12,8 +12,10 @@
 #include "linux/LinuxWorkspace.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -150,6 +152,20 @@ public:
             return {};
         return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
+    // Waits until no stand-in app started from the bundle at `appPath` runs any more. Each records its links
+    // and ends, and every start happens before handle() returns: afterwards the record is complete.
+    static void waitForStartedApps(const QString& appPath) {
+        const QString bundle = QFileInfo(appPath).canonicalFilePath();
+        const bool ended = TestSupport::spinUntil(
+            [&] {
+                const auto running = LinuxWorkspace::runningBundles();
+                return std::none_of(
+                    running.begin(), running.end(),
+                    [&](const Workspace::RunningApplication& app) { return app.bundlePath == bundle; });
+            },
+            30s);
+        EXPECT_TRUE(ended) << "a started stand-in app is still running";
+    }
     static std::unique_ptr<ScriptedBridge> bridge(const json& ticket) {
         auto b = std::make_unique<ScriptedBridge>(ConnectorPaths::adminSocket());
         b->result("status", json{{"port", 48123}});
@@ -178,8 +194,8 @@ TEST_F(PairingExchange, GenuineAppReceivesTheTicketLink) {
             query += QStringLiteral("&path=") + QString::fromUtf8(QUrl::toPercentEncoding(path, "/"));
         handle(pairLink(query));
 
-        ASSERT_TRUE(TestSupport::spinUntil([&] { return !received(path).isEmpty(); }));
-        TestSupport::spinFor(100ms);
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return !received(path).isEmpty(); }, 30s));
+        waitForStartedApps(path);
         EXPECT_EQ(received(path), QStringList{expectedLink});
         EXPECT_FALSE(controller->notice());
         EXPECT_EQ(controller->ensured, 1);
@@ -222,8 +238,8 @@ TEST_F(PairingExchange, NoTicketForAnAppThatFailsTheCheck) {
         handle(pairLink(query));
         EXPECT_EQ(controller->notice(), signatureNotice);
         EXPECT_EQ(b->count("ticket"), 0);
-        TestSupport::spinFor(100ms);
         if (!path.isEmpty()) {
+            waitForStartedApps(path);
             EXPECT_EQ(received(path), QStringList());
         }
     }
@@ -259,7 +275,7 @@ TEST_F(PairingExchange, TicketThatCannotBeHandedOver) {
                         QStringLiteral("&path=") + path));
         ASSERT_TRUE(controller->notice());
         EXPECT_TRUE(controller->notice()->startsWith(c.notice)) << controller->notice()->toStdString();
-        TestSupport::spinFor(100ms);
+        waitForStartedApps(path);
         EXPECT_EQ(received(path), QStringList());
     }
 }

@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -349,8 +351,8 @@ TEST(LinuxCodeSigning, CheckGivesTheSigningInformation) {
 
 TEST(SigningKeyring, KeysOfTheRightSizeOnly) {
     SigningKeyring ring;
-    ring.add(team, QByteArray(31, 'k'));
-    ring.add(team, QByteArray(33, 'k'));
+    EXPECT_THROW(ring.add(team, QByteArray(31, 'k')), std::invalid_argument);
+    EXPECT_THROW(ring.add(team, QByteArray(33, 'k')), std::invalid_argument);
     EXPECT_TRUE(ring.isEmpty());
     ring.add(team, teamKey().publicKey());
     ring.add(team, otherTeamKey().publicKey());

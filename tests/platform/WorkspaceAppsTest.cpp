@@ -9,9 +9,13 @@
 #include <QUuid>
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <unistd.h>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 QByteArray info(const QString& identifier, const char* executable = "app") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
@@ -131,10 +135,23 @@ TEST(WorkspaceApps, RevealShowsTheNearestExistingFolder) {
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_EQ(QString::fromUtf8(file.readAll()).trimmed(), c.expected) << c.name;
     }
+}
 
-    LinuxWorkspace nothing({}, {{dir.file(QStringLiteral("no-such-tool"))}});
-    EXPECT_NO_THROW(nothing.activateFileViewerSelecting({dir.file(QStringLiteral("Logs/bridge.log"))}));
-    EXPECT_NO_THROW(nothing.activateFileViewerSelecting({}));
+TEST(WorkspaceApps, RevealWithoutFilesStartsNoFileManager) {
+    TestSupport::TempDir dir;
+    const QString record = dir.file(QStringLiteral("opened"));
+    const QString opener = dir.file(QStringLiteral("opener"));
+    TestSupport::writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + record.toUtf8() + "'\n", 0755);
+    QDir().mkpath(dir.file(QStringLiteral("Logs")));
+    LinuxWorkspace workspace({}, {{opener}});
+
+    workspace.activateFileViewerSelecting({});
+    // A later reveal is recorded; had the empty one started the opener too, its line would be there as well.
+    workspace.activateFileViewerSelecting({dir.file(QStringLiteral("Logs/bridge.log"))});
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return QFileInfo(record).size() > 0; }, 20s));
+    QFile file(record);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()), dir.file(QStringLiteral("Logs")) + QLatin1Char('\n'));
 }
 
 TEST(WorkspaceApps, OpenApplicationStartsTheBundleOrSaysWhyNot) {

@@ -12,8 +12,6 @@ QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidg
     setColor(l, color);
     l->setWordWrap(wraps);
     l->setTextFormat(Qt::PlainText);
-    if (wraps)
-        l->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     return l;
 }
 

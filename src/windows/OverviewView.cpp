@@ -393,9 +393,13 @@ void OverviewView::confirmToolUpdate(const CliTool& tool) {
     connect(box, &QMessageBox::buttonClicked, this, [this, confirm](QAbstractButton* clicked) {
         const std::optional<CliTool> tool = cliToUpdate_;
         cliToUpdate_.reset();
+        confirmation_ = nullptr;
         if (clicked == confirm && tool)
             Async::spawn(controller_.cliAction(QStringLiteral("cli-update"), tool->id, true), "tool update");
     });
-    connect(box, &QObject::destroyed, this, [this] { cliToUpdate_.reset(); });
+    connect(box, &QDialog::finished, this, [this] {
+        cliToUpdate_.reset();
+        confirmation_ = nullptr;
+    });
     box->open();
 }

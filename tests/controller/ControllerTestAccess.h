@@ -21,6 +21,12 @@ struct ControllerTestAccess {
     static void update(ConnectorController& c, UpdateState v) { c.storeUpdate(std::move(v)); }
     static void waitsToInstall(ConnectorController& c, bool v) { c.storeWaitsToInstall(v); }
     static void strell(ConnectorController& c, std::optional<StrellStatus> v) { c.storeStrell(std::move(v)); }
+    // Window pages.
+    static void cliAvailable(ConnectorController& c, bool v) { c.storeCliAvailable(v); }
+    static void cliMessage(ConnectorController& c, std::optional<QString> v) {
+        c.storeCliMessage(std::move(v));
+    }
+    static void pairings(ConnectorController& c, QList<Pairing> v) { c.storePairings(std::move(v)); }
 
     // Every observable field's store function, by field name, each storing the field's current value again.
     // Taken from the controller's own list of observable fields, so a field added there is checked too.

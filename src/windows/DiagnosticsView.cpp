@@ -1,0 +1,14 @@
+#include "DiagnosticsView.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+// placeholder until the diagnostics view lands
+DiagnosticsView::DiagnosticsView(ConnectorController& controller, WindowState& window, QWidget* parent)
+    : QWidget(parent) {
+    Q_UNUSED(controller);
+    Q_UNUSED(window);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new QLabel(QStringLiteral("诊断"), this));
+}

@@ -15,6 +15,7 @@
 #include <QDBusPendingReply>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVariant>
@@ -125,6 +126,9 @@ StatusItemController::StatusItemController(ConnectorController& controller, Open
             Qt::QueuedConnection);
 
     watchForTray();
+    // The menu, like every widget, hears of a new application palette; a new screen may bring a new density.
+    menu_->installEventFilter(this);
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, &StatusItemController::redrawIcon);
 
     // 6.
     Async::spawn(refreshLoop(self), "status item refresh");
@@ -258,6 +262,18 @@ void StatusItemController::updateIcon() {
     emit toolTipSet(toolTip);
 }
 
+bool StatusItemController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menu_.get() && event->type() == QEvent::ApplicationPaletteChange)
+        redrawIcon();
+    return QObject::eventFilter(watched, event);
+}
+
+// The image is drawn for the palette and the screens of the moment: forget it, so the next update draws anew.
+void StatusItemController::redrawIcon() {
+    iconState_.reset();
+    updateIcon();
+}
+
 void StatusItemController::watchForTray() {
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         item_->show();
@@ -267,11 +283,13 @@ void StatusItemController::watchForTray() {
     qInfo("Orvane 连接器：没有找到系统托盘，状态栏图标等托盘出现后再显示；可从应用菜单打开连接器窗口。");
     // X11 trays announce themselves to the root window, and the xcb plug-in's native interface (a QObject
     // whose class is private to Qt) passes that on as a signal, looked up by name.
+    bool announced = false;
     if (QObject* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface()))
         if (native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0)
-            connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(checkTray()));
-    // Trays that do not announce themselves (or a platform that does not pass it on) are found by looking
-    // again every two seconds; the look is one cheap query.
+            announced = connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(checkTray()));
+    if (announced)
+        return;
+    // Elsewhere the tray is looked for again every two seconds; the look is one cheap query.
     trayWatch_ = new QTimer(this);
     trayWatch_->setInterval(2s);
     connect(trayWatch_, &QTimer::timeout, this, &StatusItemController::checkTray);

@@ -73,9 +73,14 @@ signals:
     // The icon went into a tray that appeared after the start.
     void shownInTray();
 
+protected:
+    // A new palette (light or dark panels) or screen density redraws the icon.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     // Shows the icon once a tray host is there.
     void checkTray();
+    void redrawIcon();
 
 private:
     static QCoro::Task<void> refreshLoop(QPointer<StatusItemController> self);

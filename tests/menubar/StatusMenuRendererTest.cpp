@@ -13,12 +13,7 @@ using S = MenuRow::Style;
 using C = MenuCommand::Case;
 
 MenuRow row(QString id, S style, QString title, bool enabled = true) {
-    MenuRow r;
-    r.id = std::move(id);
-    r.style = std::move(style);
-    r.title = std::move(title);
-    r.enabled = enabled;
-    return r;
+    return MenuRow{std::move(id), std::move(style), std::move(title), enabled, std::nullopt, 0};
 }
 
 QList<MenuRow> menuRows() {
@@ -36,18 +31,6 @@ QList<MenuRow> menuRows() {
     };
 }
 
-qsizetype indexOf(const QList<MenuRow>& rows, const QString& id) {
-    for (qsizetype i = 0; i < rows.size(); ++i)
-        if (rows[i].id == id)
-            return i;
-    return -1;
-}
-
-MenuRowView* viewOf(QAction* item) {
-    auto* widgetItem = qobject_cast<QWidgetAction*>(item);
-    return widgetItem ? qobject_cast<MenuRowView*>(widgetItem->defaultWidget()) : nullptr;
-}
-
 class Renderer : public ::testing::Test {
 protected:
     QList<MenuCommand> performed;
@@ -55,153 +38,117 @@ protected:
     QMenu menu;
     QList<MenuRow> rows = menuRows();
 
-    QAction* item(const QString& id) { return menu.actions().value(indexOf(renderer.rows(), id)); }
+    qsizetype at(const QString& id) const {
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            if (rows[i].id == id)
+                return i;
+        return -1;
+    }
+    QAction* item(const QString& id) { return menu.actions().value(at(id)); }
+    MenuRowView* view(const QString& id) {
+        auto* widgetItem = qobject_cast<QWidgetAction*>(item(id));
+        return widgetItem ? qobject_cast<MenuRowView*>(widgetItem->defaultWidget()) : nullptr;
+    }
+    void setUpdateRow(S style, QString title) {
+        rows[at("connector-update")] = row("connector-update", std::move(style), std::move(title));
+        renderer.render(rows, menu);
+    }
+    void showMenu() {
+        menu.popup(QPoint(0, 0));
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return view("connector-update")->isVisible(); }));
+    }
 };
 
-TEST_F(Renderer, TheSameRowsTwiceTouchNoItem) {
+TEST_F(Renderer, SameRowsTwiceTouchNothingAndOneChangedTitleTouchesOneItemAndStartsTheSpinner) {
     renderer.render(rows, menu);
-    const QList<QAction*> before = menu.actions();
-    const qint64 created = renderer.itemsCreated(), configured = renderer.itemsConfigured();
-    EXPECT_EQ(created, rows.size());
+    const QList<QAction*> items = menu.actions();
+    MenuRowView* update = view("connector-update");
+    EXPECT_EQ(renderer.itemsCreated(), rows.size());
     renderer.render(rows, menu);
-    EXPECT_EQ(renderer.itemsCreated(), created);
-    EXPECT_EQ(renderer.itemsConfigured(), configured);
-    EXPECT_EQ(menu.actions(), before);
-}
+    EXPECT_EQ(renderer.itemsCreated(), rows.size());
+    EXPECT_EQ(renderer.itemsConfigured(), rows.size() - 2)
+        << "separator and section are built, not configured";
 
-TEST_F(Renderer, ATitleTurningIntoProgressKeepsItsItemAndViewAndSpinsOnlyWhileShown) {
-    renderer.render(rows, menu);
-    QAction* update = item("connector-update");
-    MenuRowView* view = viewOf(update);
-    ASSERT_NE(view, nullptr);
-    menu.popup(QPoint(0, 0));
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return view->isVisible(); }));
-    EXPECT_FALSE(view->spinning());
-
-    const qint64 configured = renderer.itemsConfigured();
-    rows[indexOf(rows, "connector-update")] = row("connector-update", S::Progress{}, "正在检查连接器更新…");
-    renderer.render(rows, menu);
-    EXPECT_EQ(renderer.itemsConfigured(), configured + 1) << "only the changed row";
-    EXPECT_EQ(item("connector-update"), update);
-    EXPECT_EQ(viewOf(update), view);
-    EXPECT_EQ(view->title(), QStringLiteral("正在检查连接器更新…"));
-    EXPECT_TRUE(view->spinning());
-
+    showMenu();
+    EXPECT_FALSE(update->spinning());
+    setUpdateRow(S::Progress{}, "正在检查连接器更新…");
+    EXPECT_EQ(renderer.itemsConfigured(), rows.size() - 1);
+    EXPECT_EQ(menu.actions(), items);
+    EXPECT_EQ(view("connector-update"), update);
+    EXPECT_EQ(update->title(), QStringLiteral("正在检查连接器更新…"));
+    EXPECT_TRUE(update->spinning());
     menu.hide();
-    EXPECT_FALSE(view->spinning()) << "no timer while the menu is closed";
-    menu.popup(QPoint(0, 0));
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return view->isVisible(); }));
-    EXPECT_TRUE(view->spinning());
-
-    rows = menuRows();
-    renderer.render(rows, menu);
-    EXPECT_EQ(viewOf(item("connector-update")), view);
-    EXPECT_FALSE(view->spinning());
+    EXPECT_FALSE(update->spinning()) << "no timer while the menu is closed";
+    showMenu();
+    EXPECT_TRUE(update->spinning());
+    setUpdateRow(S::action(C::checkConnectorUpdate, true), "检查连接器更新");
+    EXPECT_EQ(view("connector-update"), update);
+    EXPECT_FALSE(update->spinning());
     menu.hide();
 }
 
-TEST_F(Renderer, AnAddedOrRemovedRowRebuilds) {
+TEST_F(Renderer, AnAddedRowRebuildsAndAGoneRowRunsNothing) {
     renderer.render(rows, menu);
-    QPointer<QAction> old = item("bridge");
+    QPointer<QAction> bridge = item("bridge");
+    QAction* quit = item("quit");
+    menu.removeAction(quit); // kept alive, like a click already on its way
+    rows.removeLast();
     rows.insert(1, row("attention-0", S::Info{}, "要在系统设置里允许「Orvane 连接器」在后台运行"));
     renderer.render(rows, menu);
-    EXPECT_EQ(renderer.itemsCreated(), menuRows().size() + rows.size());
-    EXPECT_TRUE(old.isNull()) << "the old items are gone";
-    EXPECT_EQ(menu.actions().size(), rows.size());
-    rows.removeAt(1);
-    renderer.render(rows, menu);
-    EXPECT_EQ(renderer.itemsCreated(), menuRows().size() + 2 * rows.size() + 1);
+    EXPECT_EQ(renderer.itemsCreated(), 2 * rows.size());
+    EXPECT_TRUE(bridge.isNull()) << "the old items are gone";
+    quit->trigger();
+    EXPECT_TRUE(performed.isEmpty());
 }
 
 TEST_F(Renderer, OnlyEnabledActionsRun) {
     renderer.render(rows, menu);
-    const struct {
-        const char* id;
-        bool runs;
-    } cases[] = {
-        {"health", false},      {"bridge", false},      {"cli-result", false},      {"cli-check", false},
-        {"diagnostics", false}, {"no-such-row", false}, {"connector-update", true}, {"open-window", true},
-    };
-    for (const auto& c : cases) {
-        performed.clear();
-        renderer.run(QString::fromUtf8(c.id));
-        EXPECT_EQ(performed.size(), c.runs ? 1 : 0) << c.id;
-    }
-    // Clicks on the custom rows: the disabled one and a progress line run nothing.
-    performed.clear();
-    EXPECT_FALSE(viewOf(item("cli-check"))->press());
-    rows[indexOf(rows, "connector-update")] = row("connector-update", S::Progress{}, "正在检查连接器更新…");
-    renderer.render(rows, menu);
-    EXPECT_FALSE(viewOf(item("connector-update"))->press());
-    EXPECT_TRUE(performed.isEmpty());
-    rows = menuRows();
-    renderer.render(rows, menu);
-    EXPECT_TRUE(viewOf(item("connector-update"))->press());
-    ASSERT_EQ(performed.size(), 1);
-    EXPECT_EQ(performed[0], MenuCommand(C::checkConnectorUpdate));
-}
-
-TEST_F(Renderer, AnItemWhoseRowIsGoneRunsNothing) {
-    renderer.render(rows, menu);
-    QAction* quit = item("quit");
-    menu.removeAction(quit); // kept alive, as a click already on its way would keep it
-    rows.removeLast();
-    renderer.render(rows, menu);
-    quit->trigger();
-    EXPECT_TRUE(performed.isEmpty());
+    for (const char* id : {"health", "bridge", "cli-result", "cli-check", "diagnostics", "no-such-row"})
+        renderer.run(id);
+    EXPECT_FALSE(view("cli-check")->press());
     item("open-window")->trigger();
-    EXPECT_EQ(performed.size(), 1);
+    EXPECT_TRUE(view("connector-update")->press());
+    setUpdateRow(S::Progress{}, "正在检查连接器更新…");
+    EXPECT_FALSE(view("connector-update")->press());
+    const QList<MenuCommand> expected{MenuCommand(C::openOverview), MenuCommand(C::checkConnectorUpdate)};
+    EXPECT_EQ(performed, expected);
 }
 
 TEST_F(Renderer, LongTitlesWidenAndShortOnesDoNotShrink) {
     renderer.render(rows, menu);
-    MenuRowView* view = viewOf(item("connector-update"));
-    const int narrow = view->sizeHint().width();
-    const QString longTitle =
-        QStringLiteral("正在更新 Claude Code 到 1.0.40，完成后自动刷新模型清单和其它很多东西…");
-    rows[indexOf(rows, "connector-update")].title = longTitle;
-    renderer.render(rows, menu);
-    const int wide = view->sizeHint().width();
+    const int narrow = view("connector-update")->sizeHint().width();
+    setUpdateRow(S::action(C::checkConnectorUpdate, true),
+                 "正在更新 Claude Code 到 1.0.40，完成后自动刷新模型清单…");
+    const int wide = view("connector-update")->sizeHint().width();
     EXPECT_GT(wide, narrow);
-    rows = menuRows();
-    renderer.render(rows, menu);
-    EXPECT_EQ(view->sizeHint().width(), wide);
-    EXPECT_EQ(view->sizeHint().height(), 24);
+    setUpdateRow(S::action(C::checkConnectorUpdate, true), "检查连接器更新");
+    EXPECT_EQ(view("connector-update")->sizeHint(), QSize(wide, 24));
 }
 
-TEST_F(Renderer, StylesOfPlainItems) {
-    rows[indexOf(rows, "cli-result")].toolTip = QStringLiteral("检查完了，全部是最新");
-    rows[indexOf(rows, "cli-result")].indent = 1;
+TEST_F(Renderer, StylesOfTheRows) {
+    rows[at("cli-result")].indent = 1;
     renderer.render(rows, menu);
     EXPECT_TRUE(item("health")->font().bold());
-    EXPECT_FALSE(item("health")->isEnabled());
-    EXPECT_FALSE(item("bridge")->isEnabled());
-    EXPECT_FALSE(item("cli-result")->isEnabled());
-    EXPECT_EQ(item("cli-result")->toolTip(), QStringLiteral("检查完了，全部是最新"));
+    for (const char* id : {"health", "bridge", "cli-result", "diagnostics"})
+        EXPECT_FALSE(item(id)->isEnabled()) << id;
     EXPECT_EQ(item("cli-result")->text(), QStringLiteral("　检查完了")) << "one level of indentation";
-    EXPECT_TRUE(item("after-health")->isSeparator());
-    EXPECT_TRUE(item("open-window")->isEnabled());
-    EXPECT_FALSE(item("diagnostics")->isEnabled());
-    EXPECT_EQ(viewOf(item("cli-check"))->accessibleName(), QStringLiteral("检查执行工具更新"));
+    EXPECT_EQ(view("cli-check")->accessibleName(), QStringLiteral("检查执行工具更新"));
 }
 
 // Trays that export the menu over D-Bus show no widgets: the same rows become plain items.
 TEST_F(Renderer, PlainItemsCarryTheSameContent) {
     renderer.render(rows, menu);
     renderer.setPlainItems(true);
-    rows[indexOf(rows, "connector-update")] = row("connector-update", S::Progress{}, "正在下载新版 45%");
-    renderer.render(rows, menu);
-    for (QAction* each : menu.actions())
-        EXPECT_EQ(viewOf(each), nullptr) << each->text().toStdString();
+    setUpdateRow(S::Progress{}, "正在下载新版 45%");
+    for (const QAction* each : menu.actions())
+        EXPECT_EQ(qobject_cast<const QWidgetAction*>(each), nullptr) << each->text().toStdString();
     EXPECT_EQ(item("connector-update")->text(), QStringLiteral("正在下载新版 45%"));
     EXPECT_FALSE(item("connector-update")->isEnabled());
     EXPECT_FALSE(item("cli-check")->isEnabled());
     EXPECT_EQ(item("connector-section")->text(), QStringLiteral("Orvane 连接器（含桥接）"));
-    rows = menuRows();
-    renderer.render(rows, menu);
+    setUpdateRow(S::action(C::checkConnectorUpdate, true), "检查连接器更新");
     item("connector-update")->trigger();
-    ASSERT_EQ(performed.size(), 1);
-    EXPECT_EQ(performed[0], MenuCommand(C::checkConnectorUpdate));
+    EXPECT_EQ(performed, QList<MenuCommand>{MenuCommand(C::checkConnectorUpdate)});
 }
 
 } // namespace

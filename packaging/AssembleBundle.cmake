@@ -1,6 +1,6 @@
 # Assembles one application bundle in the macOS layout (run with cmake -P on every build).
 # Inputs: BUNDLE (the .app directory), EXECUTABLE, RUNTIME (may be empty), VALIDATION (ON/OFF), PACKAGING_DIR,
-#         BUILD_NUMBER, VERSION, FEED_URL.
+#         BUILD_NUMBER, VERSION, FEED_URL; ICON_TOOL (optional) draws the application icons.
 # Every file is a real copy: the executable finds its bundle through its own path, so links would point it
 # back at the build tree.
 cmake_minimum_required(VERSION 3.25)
@@ -70,6 +70,15 @@ if(RUNTIME)
     place("${RUNTIME}" "${contents}/Resources/runtime/node" ${exec_mode})
 else()
     message(STATUS "AssembleBundle: no bridge stand-in built; ${BUNDLE} has no runtime/node")
+endif()
+
+# The application icon for desktops, drawn from the status item's geometry at the sizes desktops ask for.
+if(ICON_TOOL)
+    execute_process(COMMAND "${ICON_TOOL}" "${staging}/hicolor" com.tamrik.senvik.connector COMMAND_ERROR_IS_FATAL ANY)
+    foreach(size 16 24 32 48 64 128 256)
+        set(icon "${size}x${size}/apps/com.tamrik.senvik.connector.png")
+        place("${staging}/hicolor/${icon}" "${contents}/Resources/icons/hicolor/${icon}" ${data_mode})
+    endforeach()
 endif()
 
 file(REMOVE_RECURSE "${staging}")

@@ -11,6 +11,7 @@
 #include "ProcessInfo.h"
 #include "RunningInstances.h"
 #include "StatusItemController.h"
+#include "StatusItemScreens.h"
 #include "StatusView.h"
 #include "linux/SystemdBackgroundService.h"
 
@@ -135,13 +136,30 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
         }
     }
 
-    // 3. The status item, in every application mode.
+    // 3. The status item, in every application mode. Menu commands reach the window through showWindow.
     QPointer<ConnectorAppDelegate> self(this);
-    statusItem_ = std::make_unique<StatusItemController>(*controller_, [self](WindowPage page) {
-        if (self)
-            self->showWindow(page);
-    });
+    statusItem_ = std::make_unique<StatusItemController>(
+        *controller_,
+        [self](WindowPage page) {
+            if (self)
+                self->showWindow(page);
+        },
+        [self] {
+            if (self)
+                self->terminate("menu");
+        });
     LifecycleProbe::note(QStringLiteral("status item"));
+    LifecycleProbe::note(statusItem_->inTray() ? QStringLiteral("tray shown")
+                                               : QStringLiteral("tray missing"));
+    connect(statusItem_.get(), &StatusItemController::shownInTray, this,
+            [] { LifecycleProbe::note(QStringLiteral("tray shown")); });
+    connect(statusItem_.get(), &StatusItemController::toolTipSet, this,
+            [last = QString()](const QString& tip) mutable {
+                if (tip != last)
+                    LifecycleProbe::note(QStringLiteral("tooltip ") + tip);
+                last = tip;
+            });
+    StatusItemScreens::startIfAsked(*statusItem_);
 
     // 4. The automatic update schedule.
     if (!isolated())

@@ -10,7 +10,8 @@
 //   ORVANE_CONNECTOR_PROBE=<file>   append one line per lifecycle event: "<steady-clock ms> <event>", e.g.
 //                                   "status item", "window overview", "window hidden", "reopen",
 //                                   "link <url> handled", "quit idle", "quit other-instance",
-//                                   "waiting for the old instance", "launched" (the launch's last step).
+//                                   "waiting for the old instance", "launched" (the launch's last step),
+//                                   "tray shown", "tray missing", "tooltip <text>" (when it changes).
 //                                   The clock is the system's monotonic clock, comparable across processes.
 //   ORVANE_CONNECTOR_PROBE_CLOSE_WINDOW_MS=<n>   close the main window (as its close button does) n ms after
 //                                   it was first shown.

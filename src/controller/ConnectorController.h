@@ -142,6 +142,12 @@ public:
     void disconnect(const Pairing& pairing);
     QCoro::Task<void> openSenvik();
 
+    // Session hooks and gateway routing (SessionHooks.cpp, StrellAction.cpp). Each keeps one action of its
+    // kind at a time through its busy flag and refreshes before clearing it, so the cards re-enable on the
+    // bridge's new report. strellAction() returns whether the bridge took the command.
+    QCoro::Task<void> setSessionHooks(bool on);
+    QCoro::Task<bool> strellAction(QString command, StrellDraft draft, qint64 revision);
+
 signals:
     // Any observable field was assigned; observers read the new values.
     void changed();

@@ -21,6 +21,12 @@ struct ControllerTestAccess {
     static void update(ConnectorController& c, UpdateState v) { c.storeUpdate(std::move(v)); }
     static void waitsToInstall(ConnectorController& c, bool v) { c.storeWaitsToInstall(v); }
     static void strell(ConnectorController& c, std::optional<StrellStatus> v) { c.storeStrell(std::move(v)); }
+    static void strellBusy(ConnectorController& c, bool v) { c.storeStrellBusy(v); }
+    static void strellMessage(ConnectorController& c, QString v) { c.storeStrellMessage(v); }
+    static void strellError(ConnectorController& c, bool v) { c.storeStrellError(v); }
+    static void sessionHooks(ConnectorController& c, SessionHooksStatus v) { c.storeSessionHooks(v); }
+    static void sessionHooksBusy(ConnectorController& c, bool v) { c.storeSessionHooksBusy(v); }
+    static void sessionHooksMessage(ConnectorController& c, QString v) { c.storeSessionHooksMessage(v); }
 
     // Every observable field's store function, by field name, each storing the field's current value again.
     static std::vector<std::pair<const char*, std::function<void(ConnectorController&)>>> restoreEach() {

@@ -4,6 +4,7 @@
 #include "ControllerTypes.h"
 #include "Health.h"
 #include "SessionHooksStatus.h"
+#include "StartProgress.h"
 #include "StrellStatus.h"
 
 #include "BackgroundService.h"
@@ -148,6 +149,10 @@ public:
     QCoro::Task<void> setSessionHooks(bool on);
     QCoro::Task<bool> strellAction(QString command, StrellDraft draft, qint64 revision);
 
+    // Start page progress (StartProgress.cpp). Cheap to read: whether a companion app is installed is looked up
+    // on a worker at most every few seconds, and a new answer is announced through changed().
+    StartProgress startProgress() const;
+
 signals:
     // Any observable field was assigned; observers read the new values.
     void changed();
@@ -221,4 +226,9 @@ private:
     std::optional<SessionHooksStatus> sessionHooks_;
     bool sessionHooksBusy_ = false;
     std::optional<QString> sessionHooksMessage_;
+
+    // Start page progress (StartProgress.cpp).
+    void lookUpSenvikApp() const;
+    mutable bool senvikAppInstalled_ = false;
+    mutable std::optional<std::chrono::steady_clock::time_point> senvikAppLookup_; // last lookup started
 };

@@ -1,5 +1,6 @@
 #include "SessionHooksView.h"
 
+#include "Brand.h"
 #include "SessionHooksModel.h"
 
 #include "Async.h"
@@ -11,22 +12,17 @@
 
 namespace {
 
-// Sizes are given in the platform's points, which are pixels at scale 1.
-QFont sized(const QFont& base, int pixels, QFont::Weight weight = QFont::Normal) {
-    QFont font = base;
-    font.setPixelSize(pixels);
-    font.setWeight(weight);
-    return font;
-}
-
-QLabel* wrappingLabel(QWidget* parent, int pixels, bool secondary, QFont::Weight weight = QFont::Normal) {
+QLabel* wrappingLabel(QWidget* parent, int size, bool secondary, QFont::Weight weight = QFont::Normal) {
     auto* label = new QLabel(parent);
     label->setWordWrap(true); // long texts wrap over as many lines as needed, never cut off
-    label->setFont(sized(label->font(), pixels, weight));
+    label->setFont(Brand::font(size, weight));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setTextFormat(Qt::PlainText);
-    if (secondary)
-        label->setForegroundRole(QPalette::PlaceholderText);
+    if (secondary) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, Brand::secondary);
+        label->setPalette(palette);
+    }
     return label;
 }
 
@@ -50,6 +46,7 @@ SessionHooksView::SessionHooksView(ConnectorController& controller, QWidget* par
     column->setSpacing(10);
 
     switch_ = new QCheckBox(SessionHooksModel::switchTitle(), report_);
+    switch_->setFont(Brand::font(13));
     switch_->setObjectName(QStringLiteral("hooks.switch"));
     // clicked() comes only from the user, never from render() setting the bridge's value.
     connect(switch_, &QCheckBox::clicked, this,
@@ -81,7 +78,6 @@ SessionHooksView::SessionHooksView(ConnectorController& controller, QWidget* par
     column->addWidget(message_);
 
     layout->addWidget(report_);
-    layout->addStretch(1);
 
     connect(&controller_, &ConnectorController::changed, this, &SessionHooksView::render);
     render();

@@ -1,6 +1,7 @@
 #include "StrellSettingsView.h"
 
 #include "Async.h"
+#include "Brand.h"
 #include "ConnectorController.h"
 
 #include <QButtonGroup>
@@ -17,38 +18,33 @@
 
 namespace {
 
-// The platform's orange for warnings and failures.
-const QColor orange(0xFF, 0x95, 0x00);
-
-// Sizes are given in the platform's points, which are pixels at scale 1.
-QFont sized(const QFont& base, int pixels, QFont::Weight weight = QFont::Normal) {
-    QFont font = base;
-    font.setPixelSize(pixels);
-    font.setWeight(weight);
-    return font;
-}
-
-QLabel* label(QWidget* parent, int pixels, QFont::Weight weight = QFont::Normal) {
+QLabel* label(QWidget* parent, int size, QFont::Weight weight = QFont::Normal) {
     auto* label = new QLabel(parent);
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
-    label->setFont(sized(label->font(), pixels, weight));
+    label->setFont(Brand::font(size, weight));
     return label;
 }
 
-QLabel* secondaryLabel(QWidget* parent, int pixels, const QString& text = QString()) {
-    QLabel* l = label(parent, pixels);
-    l->setForegroundRole(QPalette::PlaceholderText);
-    l->setText(text);
-    return l;
+QLabel* fieldTitle(QWidget* parent, const QString& text) {
+    auto* title = new QLabel(text, parent);
+    title->setFont(Brand::font(13));
+    return title;
 }
 
-void paint(QLabel* label, std::optional<QColor> color) {
+// Coloured texts keep their colour, dimmed, while the card rests.
+void paint(QLabel* label, const QColor& color) {
     QPalette palette = label->palette();
-    const QColor text = color ? *color : label->parentWidget()->palette().color(QPalette::WindowText);
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, color ? color->lighter(130) : text);
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, Brand::withOpacity(color, 0.5));
     label->setPalette(palette);
+}
+
+QLabel* secondaryLabel(QWidget* parent, int size, const QString& text = QString()) {
+    QLabel* l = label(parent, size);
+    paint(l, Brand::secondary);
+    l->setText(text);
+    return l;
 }
 
 // The small spinner of the button row: turns only while shown.
@@ -85,6 +81,25 @@ private:
     int step_ = 0;
     QTimer timer_;
 };
+
+// The two segments of the mode picker, joined, the chosen one in the accent colour.
+QString segmentStyle(bool right) {
+    const auto rgba = [](const QColor& c) {
+        return QStringLiteral("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alphaF());
+    };
+    const QString corner = right ? QStringLiteral("right") : QStringLiteral("left");
+    return QStringLiteral(
+               "QPushButton { font-size: 12px; padding: 4px 12px; background: %1; color: %2;"
+               " border: 1px solid %3; border-top-%4-radius: 6px; border-bottom-%4-radius: 6px; %5 }"
+               "QPushButton:checked { background: %6; border-color: %6; color: white; }"
+               "QPushButton:disabled { color: %7; }"
+               "QPushButton:checked:disabled { background: %8; color: white; }")
+        .arg(rgba(Brand::controlBackground), rgba(Brand::primaryText),
+             rgba(Brand::withOpacity(Qt::black, 0.2)), corner,
+             right ? QStringLiteral("border-left: none;") : QString(), rgba(Brand::accent),
+             rgba(Brand::withOpacity(Brand::primaryText, 0.35)),
+             rgba(Brand::withOpacity(Brand::accent, 0.5)));
+}
 
 QCoro::Task<void> discard(QCoro::Task<bool> task) {
     co_await std::move(task);
@@ -123,6 +138,7 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
     for (const bool gatewayOn : {false, true}) {
         auto* segment = new QPushButton(StrellSettingsModel::modeTitle(gatewayOn), modeBox);
         segment->setCheckable(true);
+        segment->setStyleSheet(segmentStyle(gatewayOn));
         segment->setObjectName(gatewayOn ? QStringLiteral("strell.mode.strell")
                                          : QStringLiteral("strell.mode.direct"));
         mode_->addButton(segment, gatewayOn ? 1 : 0);
@@ -154,9 +170,10 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
             model_.setRole(shownOptions_[index].tag);
         render();
     });
-    auto* roleTitle = new QLabel(QStringLiteral("验证岗位"), gateway_);
+    QLabel* roleTitle = fieldTitle(gateway_, QStringLiteral("验证岗位"));
     roleTitle->setBuddy(role_);
     form->addRow(roleTitle, role_);
+    role_->setFont(Brand::font(13));
     roleRow_ = roleTitle;
 
     noRoles_ = secondaryLabel(gateway_, 12, StrellSettingsModel::noRolesText());
@@ -170,7 +187,8 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
         model_.setOrigin(text);
         render();
     });
-    form->addRow(QStringLiteral("本机网关"), origin_);
+    origin_->setFont(Brand::font(13));
+    form->addRow(fieldTitle(gateway_, QStringLiteral("本机网关")), origin_);
 
     modelField_ = new QLineEdit(gateway_);
     modelField_->setObjectName(QStringLiteral("strell.model"));
@@ -180,7 +198,8 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
         model_.setModel(text);
         render();
     });
-    form->addRow(QStringLiteral("固定模型"), modelField_);
+    modelField_->setFont(Brand::font(13));
+    form->addRow(fieldTitle(gateway_, QStringLiteral("固定模型")), modelField_);
     gatewayColumn->addLayout(form);
     gatewayColumn->addWidget(secondaryLabel(gateway_, 11, StrellSettingsModel::gatewayNote()));
     column->addWidget(gateway_);
@@ -190,7 +209,7 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
     for (int i = 0; i < 3; ++i) {
         QLabel* warning = label(column_, 11);
         warning->setObjectName(QStringLiteral("strell.warning%1").arg(i));
-        paint(warning, orange);
+        paint(warning, Brand::orange);
         column->addWidget(warning);
         warnings_.append(warning);
     }
@@ -205,7 +224,7 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
     save_ = new QPushButton(QStringLiteral("保存设置"), column_);
     save_->setObjectName(QStringLiteral("strell.save"));
     for (QPushButton* button : {check_, reload_, save_}) {
-        button->setFont(sized(button->font(), 12));
+        button->setFont(Brand::font(12));
         buttons->addWidget(button);
     }
     buttons->addStretch(1);
@@ -230,7 +249,6 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
     result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(result_);
 
-    layout->addStretch(1);
 
     connect(&controller_, &ConnectorController::changed, this, [this] {
         model_.follow(controller_.strell());
@@ -294,7 +312,7 @@ void StrellSettingsView::render() {
     result_->setVisible(v.result.has_value());
     if (v.result) {
         result_->setText(v.result->text);
-        paint(result_, v.result->orange ? std::optional<QColor>(orange) : std::nullopt);
+        paint(result_, v.result->orange ? Brand::orange : Brand::primaryText);
     }
 }
 

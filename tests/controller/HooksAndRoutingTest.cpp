@@ -109,7 +109,7 @@ TEST_F(HooksAndRouting, ASecondActionWhileBusyChangesNothing) {
         << "dropped, not queued";
 }
 
-TEST_F(HooksAndRouting, CheckAndSaveWithAFreshRevisionThenBackToDirectWithANullPilot) {
+TEST_F(HooksAndRouting, CheckAndSaveWithAFreshRevisionBackToDirectWithANullPilotThenStale) {
     start();
     EXPECT_TRUE(strell("strell-check", backend, 3));
     EXPECT_EQ(controller.strellMessage(), QStringLiteral("网关与固定模型可用，未调用模型。"));
@@ -127,13 +127,11 @@ TEST_F(HooksAndRouting, CheckAndSaveWithAFreshRevisionThenBackToDirectWithANullP
               R"({"command":"strell-configure","expectedRevision":4,"pilot":null})");
     EXPECT_EQ(reportsWhileBusy, (std::vector<bool>{true, true})) << "revisions 4 and 5 arrive while busy";
     EXPECT_FALSE(controller.strellError() || controller.strellBusy());
-}
 
-TEST_F(HooksAndRouting, AStaleRevisionOrNoBridgeFailsWithTheChannelsText) {
-    start();
+    // A stale revision, then no bridge at all: the channel's text, in orange, after a refresh.
     EXPECT_FALSE(strell("strell-configure", backend, 2));
     EXPECT_EQ(controller.strellMessage(),
-              QStringLiteral("网关设置已在别处改过（现在是第 3 版，这次基于第 2 版），请重新载入后再试"));
+              QStringLiteral("网关设置已在别处改过（现在是第 5 版，这次基于第 2 版），请重新载入后再试"));
     EXPECT_TRUE(controller.strellError());
     bridge.reset();
     EXPECT_FALSE(strell("strell-check", backend, 3));

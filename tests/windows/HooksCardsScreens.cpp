@@ -1,14 +1,12 @@
-#include "ControllerTestAccess.h"
-#include "FakeBackgroundService.h"
+#include "PageFixture.h"
+#include "Screens.h"
 
-#include "ConnectorController.h"
-#include "RunTask.h"
+#include "Brand.h"
+#include "Card.h"
 #include "SessionHooksView.h"
 #include "StrellSettingsView.h"
 
 #include <QAbstractButton>
-#include <QDir>
-#include <QLabel>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
@@ -19,31 +17,24 @@ namespace {
 using C = ControllerTestAccess;
 using Set = std::function<void(ConnectorController&)>;
 
-// Renders a card under its settings-page title, offscreen, into <screens>/<name>.png; `strell` first
-// switches the gateway card to "单岗位 Strell" as a user would.
-template <typename Card>
+// Renders a card in its settings-page frame into <screens>/<name>.png; `strell` first switches the gateway
+// card to "单岗位 Strell" as a user would.
+template <typename View>
 void capture(const char* title, const char* name, const Set& set, bool strell = false) {
-    FakeBackgroundService service, statusItem;
-    nlohmann::json info = nlohmann::json::object();
-    ConnectorController controller{Platform{service, statusItem, info}};
-    C::bridge(controller, BridgeStatus{});
-    set(controller);
-    QWidget host;
-    host.setAttribute(Qt::WA_DontShowOnScreen);
-    host.setFixedWidth(560);
-    auto* layout = new QVBoxLayout(&host);
-    layout->addWidget(new QLabel(QString::fromUtf8(title), &host));
-    layout->addWidget(new Card(controller, &host));
-    host.show(); // the card appears and loads
+    PageFixture fixture;
+    C::bridge(fixture.controller, BridgeStatus{});
+    set(fixture.controller);
+    QWidget page;
+    page.setPalette(Brand::palette());
+    page.setAutoFillBackground(true);
+    page.setFixedWidth(560);
+    auto* layout = new QVBoxLayout(&page);
+    layout->addWidget(new Card(QString::fromUtf8(title), new View(fixture.controller), &page));
+    page.setAttribute(Qt::WA_DontShowOnScreen);
+    page.show(); // the card appears and loads
     if (strell)
-        host.findChild<QAbstractButton*>(QStringLiteral("strell.mode.strell"))->click();
-    host.adjustSize();
-    TestSupport::spinFor(std::chrono::milliseconds(30));
-    QString dir =
-        qEnvironmentVariable("CONNECTOR_SCREENS_DIR", QStringLiteral(CONNECTOR_SCREENS_BUILD_DIR "/screens"));
-    ASSERT_TRUE(QDir().mkpath(dir));
-    ASSERT_TRUE(
-        host.grab().save(dir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png")));
+        page.findChild<QAbstractButton*>(QStringLiteral("strell.mode.strell"))->click();
+    EXPECT_FALSE(Screens::write(page, QString::fromLatin1(name)).isEmpty()) << name;
 }
 
 SessionHooksStatus hooks(bool problem) {
@@ -83,9 +74,8 @@ TEST(StrellSettingsScreens, States) {
         title, "strell-settings-edited-failed",
         [](ConnectorController& c) {
             C::strell(c, routing());
-            C::strellMessage(
-                c, QStringLiteral("网关设置已在别处改过（现在是第 4 版，这次基于第 3 版），请重新载入后再试"),
-                true);
+            C::strellMessage(c, QStringLiteral("连不上网关 http://127.0.0.1:3425"));
+            C::strellError(c, true);
         },
         true);
     capture<StrellSettingsView>(title, "strell-settings-removed-role",

@@ -171,6 +171,12 @@ public:
     void disconnect(const Pairing& pairing);
     QCoro::Task<void> openSenvik();
 
+    // Session hooks and gateway routing (SessionHooks.cpp, StrellAction.cpp). Each keeps one action of its
+    // kind at a time through its busy flag and refreshes before clearing it, so the cards re-enable on the
+    // bridge's new report. strellAction() returns whether the bridge took the command.
+    QCoro::Task<void> setSessionHooks(bool on);
+    QCoro::Task<bool> strellAction(QString command, StrellDraft draft, qint64 revision);
+
     // Start page progress (StartProgress.cpp). Cheap to read: whether a companion app is installed is looked up
     // on a worker at most every few seconds, and a new answer is announced through changed().
     StartProgress startProgress() const;

@@ -27,6 +27,13 @@ struct ControllerTestAccess {
         c.storeCliMessage(std::move(v));
     }
     static void pairings(ConnectorController& c, QList<Pairing> v) { c.storePairings(std::move(v)); }
+    // Settings cards.
+    static void strellBusy(ConnectorController& c, bool v) { c.storeStrellBusy(v); }
+    static void strellMessage(ConnectorController& c, QString v) { c.storeStrellMessage(v); }
+    static void strellError(ConnectorController& c, bool v) { c.storeStrellError(v); }
+    static void sessionHooks(ConnectorController& c, SessionHooksStatus v) { c.storeSessionHooks(v); }
+    static void sessionHooksBusy(ConnectorController& c, bool v) { c.storeSessionHooksBusy(v); }
+    static void sessionHooksMessage(ConnectorController& c, QString v) { c.storeSessionHooksMessage(v); }
 
     // Every observable field's store function, by field name, each storing the field's current value again.
     // Taken from the controller's own list of observable fields, so a field added there is checked too.

@@ -20,9 +20,11 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 struct ControllerTestAccess;
+struct DiagnosticCheck;
 
 // The application's one observable model: everything the status menu and the window show, and every
 // operation they start. Main thread only. Each observable field has a getter and a private store function
@@ -141,6 +143,21 @@ public:
     using QObject::disconnect;
     void disconnect(const Pairing& pairing);
     QCoro::Task<void> openSenvik();
+
+    // Diagnostics (src/diagnostics/ControllerDiagnostics.cpp). diagnostics() reads the application folders and
+    // the log's attributes where it is called; copyDiagnosticReport() reads them on a worker and then replaces
+    // the clipboard's contents with the report as plain text.
+    QList<DiagnosticCheck> diagnostics() const;
+    static QString duration(const QDateTime& since);
+    QString diagnosticReport() const;
+    QCoro::Task<void> copyDiagnosticReport();
+
+    // Uninstall (Uninstall.cpp). Never fails: the outcome shows in notice, background and uninstalling, or the
+    // application ends through terminateApplication (empty: QCoreApplication::quit). The wait for the bridge to
+    // stop checks 40 times, bridgeStopStep apart (tests shorten the step).
+    QCoro::Task<void> uninstall(bool deletingData);
+    std::chrono::milliseconds bridgeStopStep{500};
+    std::function<void()> terminateApplication;
 
 signals:
     // Any observable field was assigned; observers read the new values.

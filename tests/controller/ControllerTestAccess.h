@@ -21,6 +21,17 @@ struct ControllerTestAccess {
     static void update(ConnectorController& c, UpdateState v) { c.storeUpdate(std::move(v)); }
     static void waitsToInstall(ConnectorController& c, bool v) { c.storeWaitsToInstall(v); }
     static void strell(ConnectorController& c, std::optional<StrellStatus> v) { c.storeStrell(std::move(v)); }
+    // Diagnostics and uninstall.
+    static void statusItemAtLogin(ConnectorController& c, BackgroundService::Status v) {
+        c.storeStatusItemAtLogin(v);
+    }
+    static void pairings(ConnectorController& c, QList<Pairing> v) { c.storePairings(std::move(v)); }
+    static void lastRefresh(ConnectorController& c, std::optional<QDateTime> v) {
+        c.storeLastRefresh(std::move(v));
+    }
+    static void sessionHooks(ConnectorController& c, std::optional<SessionHooksStatus> v) {
+        c.storeSessionHooks(std::move(v));
+    }
 
     // Every observable field's store function, by field name, each storing the field's current value again.
     static std::vector<std::pair<const char*, std::function<void(ConnectorController&)>>> restoreEach() {

@@ -4,6 +4,7 @@
 #include "ControllerTypes.h"
 #include "Health.h"
 #include "SessionHooksStatus.h"
+#include "StartProgress.h"
 #include "StrellStatus.h"
 
 #include "BackgroundService.h"
@@ -144,6 +145,10 @@ public:
     void disconnect(const Pairing& pairing);
     QCoro::Task<void> openSenvik();
 
+    // Start page progress (StartProgress.cpp). Cheap to read: whether a companion app is installed is looked up
+    // on a worker at most every few seconds, and a new answer is announced through changed().
+    StartProgress startProgress() const;
+
     // Diagnostics (src/diagnostics/ControllerDiagnostics.cpp). diagnostics() reads the application folders and
     // the log's attributes where it is called; copyDiagnosticReport() reads them on a worker and then replaces
     // the clipboard's contents with the report as plain text.
@@ -232,4 +237,9 @@ private:
     std::optional<SessionHooksStatus> sessionHooks_;
     bool sessionHooksBusy_ = false;
     std::optional<QString> sessionHooksMessage_;
+
+    // Start page progress (StartProgress.cpp).
+    void lookUpSenvikApp() const;
+    mutable bool senvikAppInstalled_ = false;
+    mutable std::optional<std::chrono::steady_clock::time_point> senvikAppLookup_; // last lookup started
 };

@@ -1,0 +1,11 @@
+#include "StrellSettingsView.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+// placeholder until the hooks view lands
+StrellSettingsView::StrellSettingsView(ConnectorController&, QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new QLabel(QStringLiteral("…"), this));
+}

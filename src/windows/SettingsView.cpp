@@ -75,7 +75,9 @@ SettingsView::SettingsView(ConnectorController& controller, WindowState&, QWidge
     uninstallRow->addWidget(note(SettingsModel::uninstallNote, uninstallCard_), 1);
     uninstall_ = new QPushButton(SettingsModel::uninstallButton, uninstallCard_);
     QPalette destructive = uninstall_->palette();
-    destructive.setColor(QPalette::ButtonText, Brand::red);
+    // Red only while it can be pressed; greyed like any other button otherwise.
+    destructive.setColor(QPalette::Active, QPalette::ButtonText, Brand::red);
+    destructive.setColor(QPalette::Inactive, QPalette::ButtonText, Brand::red);
     uninstall_->setPalette(destructive);
     uninstallRow->addWidget(uninstall_);
     contentLayout(uninstallCard_)->addLayout(uninstallRow);

@@ -44,7 +44,9 @@ UninstallSheet::UninstallSheet(ConnectorController& controller, bool& deletesDat
     confirm_->setAutoDefault(false);
     // Destructive: red text, never the default button.
     QPalette destructive = confirm_->palette();
-    destructive.setColor(QPalette::ButtonText, Brand::red);
+    // Red only while it can be pressed; greyed like any other button otherwise.
+    destructive.setColor(QPalette::Active, QPalette::ButtonText, Brand::red);
+    destructive.setColor(QPalette::Inactive, QPalette::ButtonText, Brand::red);
     confirm_->setPalette(destructive);
     buttons->addWidget(cancel_);
     buttons->addWidget(confirm_);

@@ -21,9 +21,11 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 struct ControllerTestAccess;
+struct DiagnosticCheck;
 
 // The observable fields, each named once: X(type, name, Name) stands for the getter `name()`, the store
 // function `storeName(type)` and the member `name_`. The controller declares its store functions from this
@@ -180,6 +182,21 @@ public:
     // Start page progress (StartProgress.cpp). Cheap to read: whether a companion app is installed is looked up
     // on a worker at most every few seconds, and a new answer is announced through changed().
     StartProgress startProgress() const;
+
+    // Diagnostics (src/diagnostics/ControllerDiagnostics.cpp). diagnostics() reads the application folders and
+    // the log's attributes where it is called; copyDiagnosticReport() reads them on a worker and then replaces
+    // the clipboard's contents with the report as plain text.
+    QList<DiagnosticCheck> diagnostics() const;
+    static QString duration(const QDateTime& since);
+    QString diagnosticReport() const;
+    QCoro::Task<void> copyDiagnosticReport();
+
+    // Uninstall (Uninstall.cpp). Never fails: the outcome shows in notice, background and uninstalling, or the
+    // application ends through terminateApplication (empty: QCoreApplication::quit). The wait for the bridge to
+    // stop checks 40 times, bridgeStopStep apart (tests shorten the step).
+    QCoro::Task<void> uninstall(bool deletingData);
+    std::chrono::milliseconds bridgeStopStep{500};
+    std::function<void()> terminateApplication;
 
 signals:
     // Any observable field was assigned; observers read the new values.

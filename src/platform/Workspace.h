@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QCoroTask>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QList>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -58,6 +62,21 @@ public:
 
     // Shows the given files selected in a file-manager window. No outcome is reported.
     virtual void activateFileViewerSelecting(const QStringList& paths) { Q_UNUSED(paths); }
+
+    // Uninstall. Both block (file-system work): callers on the main thread run them on a worker.
+    // Moves a file or folder to the user's trash (the freedesktop trash on Linux); fails with Failure.
+    virtual void trashItem(const QString& path) {
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            throw Failure(QStringLiteral("找不到 ") + path);
+        // Qt sets the trash up inside the user's data folder but does not create that folder itself.
+        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+        QFile item(path);
+        if (!item.moveToTrash())
+            throw Failure(QStringLiteral("废纸篓不接受它（") + item.errorString() + QStringLiteral("）"));
+    }
+    // Removes what the application registered with the desktop for itself (on Linux its desktop entry and
+    // URL-scheme association). The uninstall ignores its failures. Nothing to remove by default.
+    virtual void unregisterFromDesktop() {}
 };
 
 // The workspace of this OS.

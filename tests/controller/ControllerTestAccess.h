@@ -34,6 +34,16 @@ struct ControllerTestAccess {
     static void sessionHooks(ConnectorController& c, SessionHooksStatus v) { c.storeSessionHooks(v); }
     static void sessionHooksBusy(ConnectorController& c, bool v) { c.storeSessionHooksBusy(v); }
     static void sessionHooksMessage(ConnectorController& c, QString v) { c.storeSessionHooksMessage(v); }
+    // Diagnostics and uninstall.
+    static void statusItemAtLogin(ConnectorController& c, BackgroundService::Status v) {
+        c.storeStatusItemAtLogin(v);
+    }
+    static void lastRefresh(ConnectorController& c, std::optional<QDateTime> v) {
+        c.storeLastRefresh(std::move(v));
+    }
+    static void sessionHooks(ConnectorController& c, std::optional<SessionHooksStatus> v) {
+        c.storeSessionHooks(std::move(v));
+    }
 
     // Every observable field's store function, by field name, each storing the field's current value again.
     // Taken from the controller's own list of observable fields, so a field added there is checked too.

@@ -7,6 +7,7 @@
 #include "StrellStatus.h"
 
 #include "BackgroundService.h"
+#include "DesktopRegistration.h"
 #include "Platform.h"
 #include "SystemTools.h"
 #include "UpdateState.h"
@@ -19,7 +20,9 @@
 #include <QUrl>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <chrono>
+#include <functional>
 #include <optional>
 
 struct ControllerTestAccess;
@@ -142,6 +145,18 @@ public:
     void disconnect(const Pairing& pairing);
     QCoro::Task<void> openSenvik();
 
+    // Legacy rename and desktop registration (LegacyRename.cpp). The registration is the desktop's record of
+    // where the connector lives (links, application menu); the launch and a rename write it, the uninstall
+    // removes it. startedAt() and waitForRestart() read the bridge's "startedAt"; the waits after the bridge
+    // restarts, the plain start and the start after re-registration are fields so tests can shorten them.
+    std::shared_ptr<DesktopRegistration> desktopRegistration = systemDesktopRegistration();
+    std::function<void()> terminateApplication; // the orderly end of the application; empty: the event loop's
+    std::array<double, 3> restartWaitSeconds{30, 30, 60};
+    QCoro::Task<void> registerWithDesktop();   // outside isolated validation; never fails
+    QCoro::Task<void> unregisterFromDesktop(); // for the uninstall; never fails
+    static QCoro::Task<std::optional<QString>> startedAt();
+    static QCoro::Task<bool> waitForRestart(std::optional<QString> before, double seconds);
+
 signals:
     // Any observable field was assigned; observers read the new values.
     void changed();
@@ -215,4 +230,8 @@ private:
     std::optional<SessionHooksStatus> sessionHooks_;
     bool sessionHooksBusy_ = false;
     std::optional<QString> sessionHooksMessage_;
+
+    // Legacy rename (LegacyRename.cpp).
+    QCoro::Task<void> renameBundle(QString from, QString to);
+    QCoro::Task<void> restartBridgeAfterRename();
 };

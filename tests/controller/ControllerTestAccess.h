@@ -21,6 +21,10 @@ struct ControllerTestAccess {
     static void update(ConnectorController& c, UpdateState v) { c.storeUpdate(std::move(v)); }
     static void waitsToInstall(ConnectorController& c, bool v) { c.storeWaitsToInstall(v); }
     static void strell(ConnectorController& c, std::optional<StrellStatus> v) { c.storeStrell(std::move(v)); }
+    static void strellBusy(ConnectorController& c, bool v) { c.storeStrellBusy(v); }
+    static QCoro::Task<void> renameBundle(ConnectorController& c, QString from, QString to) {
+        return c.renameBundle(std::move(from), std::move(to));
+    }
 
     // Every observable field's store function, by field name, each storing the field's current value again.
     static std::vector<std::pair<const char*, std::function<void(ConnectorController&)>>> restoreEach() {

@@ -109,7 +109,9 @@ protected:
 } // namespace
 
 TEST_F(LegacyRename, GuardsAndTheRelaunch) {
-    const UpdateInfo entry{"2.0", 200, "u", "aa"};
+    const UpdateInfo entry;
+    BridgeStatus busy;
+    busy.openRuns = 1;
     const auto update = [](UpdateState s) {
         return [s](ConnectorController& c) { ControllerTestAccess::update(c, s); };
     };
@@ -129,10 +131,9 @@ TEST_F(LegacyRename, GuardsAndTheRelaunch) {
         {"gateway routing change", [](auto& c) { ControllerTestAccess::strellBusy(c, true); }, false},
         {"status menu open", [](auto& c) { c.holdsAutoInstall = true; }, false},
         {"executor tool work", [](auto& c) { ControllerTestAccess::cliBusy(c, true); }, false},
-        {"one open run", [](auto& c) { ControllerTestAccess::bridge(c, BridgeStatus{.openRuns = 1}); },
-         false},
+        {"one open run", [busy](auto& c) { ControllerTestAccess::bridge(c, busy); }, false},
         {"update checking", update(UpdateState::Checking{}), false},
-        {"update downloading", update(UpdateState::Downloading{entry}), false},
+        {"update downloading", update(UpdateState::Downloading{entry, 0, std::nullopt}), false},
         {"update verifying", update(UpdateState::Verifying{entry}), false},
         {"update ready", update(UpdateState::Ready{entry, "/s"}), false},
         {"update installing", update(UpdateState::Installing{entry}), false},

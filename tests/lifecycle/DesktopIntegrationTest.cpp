@@ -48,6 +48,8 @@ public:
         env_.insert("ORVANE_STANDIN_SERVICE_DIR", root_.path());
     }
     ~Desktop() {
+        for (const auto& process : processes_)
+            process->kill(), process->waitForFinished(5000);
         for (const pid_t pid : connectors())
             ::kill(pid, SIGKILL);
         if (const int bridge = readText(root_.file("pid")).toInt(); bridge > 0)
@@ -70,7 +72,7 @@ public:
         return bundle;
     }
 
-    // Runs a program of the desktop with this user's environment; started (true) or run to its end.
+    // A program started with this user's environment; run(): to its end, giving its exit status.
     QProcess* start(const QString& program, const QStringList& arguments, QMap<QString, QString> extra = {}) {
         auto* process = new QProcess;
         QProcessEnvironment env = env_;
@@ -86,7 +88,6 @@ public:
         QProcess* process = start(program, arguments, extra);
         return process->waitForFinished(20000) ? process->exitCode() : -1;
     }
-
     // The bridge as the service manager starts it at login.
     void startBridge() {
         TestSupport::writeFile(root_.file("scenario.json"), R"({"status":{"open":0}})");

@@ -56,31 +56,6 @@ TEST(DesktopRegistration, ExecReadsBackAsTheExactProgram) {
     }
 }
 
-TEST(DesktopRegistration, MimeappsDefaultsChangeOnlyTheSchemesLines) {
-    const QString key = "x-scheme-handler/senvik-connector", ours = "com.tamrik.senvik.connector.desktop";
-    struct Case {
-        QString before, afterSet, afterRemove;
-    };
-    const QList<Case> cases = {
-        {"", "[Default Applications]\n" + key + "=" + ours + ";\n", "[Default Applications]\n"},
-        {"[Default Applications]\ntext/html=ff.desktop\n" + key + "=other.desktop;\n[Added Associations]\n" +
-             key + "=other.desktop;" + ours + ";\n",
-         "[Default Applications]\ntext/html=ff.desktop\n" + key + "=" + ours + ";\n[Added Associations]\n" +
-             key + "=other.desktop;" + ours + ";\n",
-         "[Default Applications]\ntext/html=ff.desktop\n[Added Associations]\n" + key + "=other.desktop;\n"},
-        {"[Removed Associations]\n" + key + "=" + ours + ";\n",
-         "[Removed Associations]\n" + key + "=" + ours + ";\n\n[Default Applications]\n" + key + "=" + ours +
-             ";\n",
-         "[Removed Associations]\n" + key + "=" + ours + ";\n\n[Default Applications]\n"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Registration::withDefault(c.before, key, ours), c.afterSet);
-        EXPECT_EQ(Registration::defaultFor(c.afterSet, key), ours);
-        EXPECT_EQ(Registration::withoutEntry(c.afterSet, key, ours), c.afterRemove);
-        EXPECT_EQ(Registration::defaultFor(c.afterRemove, key), std::nullopt);
-    }
-}
-
 // The packaged entry registered for bundles that move, with and without xdg-mime; then removed again.
 TEST(DesktopRegistration, RegistersOnceFollowsTheBundleAndUnregisters) {
     const QString packaged =
@@ -93,8 +68,14 @@ TEST(DesktopRegistration, RegistersOnceFollowsTheBundleAndUnregisters) {
         Registration::Setup setup{root.file("data"), root.file("config"),
                                   withXdgMime ? QStandardPaths::findExecutable("xdg-mime") : QString(),
                                   QStandardPaths::findExecutable("update-desktop-database"), QString()};
+        // Other lines stay; the scheme's default is taken over, and removed again with the registration.
+        const QString key = Registration::mimeType + "=", ours = Registration::entryName + ";";
+        const QString others =
+            "[Default Applications]\ntext/html=ff.desktop\n[Added Associations]\n" + key + "x;\n";
         TestSupport::writeFile(setup.configHome + "/mimeapps.list",
-                               "[Default Applications]\ntext/html=ff.desktop\n");
+                               ("[Default Applications]\ntext/html=ff.desktop\n" + key +
+                                "x;\n[Added Associations]\n" + key + "x;" + ours + "\n")
+                                   .toUtf8());
         Registration registration(setup);
         for (const QString& bundle :
              {root.file("Apps $x `y` 100%/Orvane 连接器.app"), root.file("b/Orvane 连接器.app")}) {

@@ -66,6 +66,13 @@ protected:
     }
 };
 
+// The desktop learns where this bundle is: its links come here and the application menu lists it.
+QCoro::Task<void> registerWithDesktop(ConnectorController* controller) {
+    QCoro::Task<void> registering = controller->registerWithDesktop();
+    co_await std::move(registering);
+    LifecycleProbe::note(QStringLiteral("desktop registered"));
+}
+
 std::unique_ptr<BackgroundService> backgroundService(const QString& plistName) {
     const QString bundle = Bundle::main() ? Bundle::main()->path : QString();
     return std::make_unique<SystemdBackgroundService>(SystemdBackgroundService::forUser(bundle, plistName));
@@ -78,7 +85,10 @@ ConnectorAppDelegate::ConnectorAppDelegate(QStringList arguments, QObject* paren
       statusItemService_(backgroundService(ConnectorPaths::menuBarPlist)),
       controller_(std::make_unique<ConnectorController>(Platform{
           .service = *service_, .statusItemService = *statusItemService_, .info = Bundle::mainInfo()})),
-      arguments_(std::move(arguments)) {}
+      arguments_(std::move(arguments)) {
+    if (const std::optional<QString> tool = LifecycleProbe::serviceManagerTool())
+        controller_->serviceManagerTool = *tool;
+}
 
 // The window goes before the controller it shows.
 ConnectorAppDelegate::~ConnectorAppDelegate() {
@@ -88,8 +98,8 @@ ConnectorAppDelegate::~ConnectorAppDelegate() {
 
 void ConnectorAppDelegate::applicationWillFinishLaunching() {
     ConnectorSettings::registerDefaults();
-    // An accessory application has no Dock icon or menu bar of its own; on Linux the desktop entry is hidden
-    // from the application menus (NoDisplay) and only the tray icon shows.
+    // An accessory application has no Dock icon or menu bar of its own. On Linux the desktop entry is listed
+    // in the application menu: opening it again reaches this instance as a reopen and shows the window.
 }
 
 void ConnectorAppDelegate::applicationDidFinishLaunching() {
@@ -134,6 +144,14 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
             if (!listener_->listen(*path))
                 listener_.reset();
         }
+    }
+
+    Async::spawn(registerWithDesktop(controller_.get()), "desktop registration");
+    if (const std::optional<int> every = LifecycleProbe::refreshEveryMs()) {
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this,
+                [this] { Async::spawn(controller_->refresh(), "probe refresh"); });
+        timer->start(*every);
     }
 
     // 3. The status item, in every application mode. Menu commands reach the window through showWindow.

@@ -15,9 +15,16 @@
 //                                   The clock is the system's monotonic clock, comparable across processes.
 //   ORVANE_CONNECTOR_PROBE_CLOSE_WINDOW_MS=<n>   close the main window (as its close button does) n ms after
 //                                   it was first shown.
+//   ORVANE_CONNECTOR_PROBE_SERVICE_MANAGER=<program>   the service-manager tool that starts and restarts the
+//                                   bridge's agent (a stand-in that manages a stand-in bridge).
+//   ORVANE_CONNECTOR_PROBE_REFRESH_MS=<n>   refresh the controller every n ms from the start, so a test need
+//                                   not wait for the status item's or the window's own pace.
+// Events of the desktop registration: "desktop registered" once the launch's registration has finished.
 namespace LifecycleProbe {
 
 void note(const QString& event);
 std::optional<int> closeWindowAfterMs();
+std::optional<QString> serviceManagerTool();
+std::optional<int> refreshEveryMs();
 
 } // namespace LifecycleProbe

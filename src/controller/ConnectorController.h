@@ -8,6 +8,7 @@
 #include "StrellStatus.h"
 
 #include "BackgroundService.h"
+#include "DesktopRegistration.h"
 #include "Platform.h"
 #include "SystemTools.h"
 #include "UpdateState.h"
@@ -20,6 +21,7 @@
 #include <QUrl>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -198,6 +200,17 @@ public:
     std::chrono::milliseconds bridgeStopStep{500};
     std::function<void()> terminateApplication;
 
+    // Legacy rename and desktop registration (LegacyRename.cpp). The registration is the desktop's record of
+    // where the connector lives (links, application menu); the launch and a rename write it, the uninstall
+    // removes it. startedAt() and waitForRestart() read the bridge's "startedAt"; the waits after the bridge
+    // restarts, the plain start and the start after re-registration are fields so tests can shorten them.
+    std::shared_ptr<DesktopRegistration> desktopRegistration = systemDesktopRegistration();
+    std::array<double, 3> restartWaitSeconds{30, 30, 60};
+    QCoro::Task<void> registerWithDesktop();   // outside isolated validation; never fails
+    QCoro::Task<void> unregisterFromDesktop(); // for the uninstall; never fails
+    static QCoro::Task<std::optional<QString>> startedAt();
+    static QCoro::Task<bool> waitForRestart(std::optional<QString> before, double seconds);
+
 signals:
     // Any observable field was assigned; observers read the new values.
     void changed();
@@ -258,4 +271,8 @@ private:
     void lookUpSenvikApp() const;
     mutable bool senvikAppInstalled_ = false;
     mutable std::optional<std::chrono::steady_clock::time_point> senvikAppLookup_; // last lookup started
+
+    // Legacy rename (LegacyRename.cpp).
+    QCoro::Task<void> renameBundle(QString from, QString to);
+    QCoro::Task<void> restartBridgeAfterRename();
 };

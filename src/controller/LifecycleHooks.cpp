@@ -1,8 +1,6 @@
 #include "ConnectorController.h"
 
-// Stand-ins until the update schedule and the legacy rename arrive with their own work: the
-// application shell already calls each at its place. Whoever implements one removes it from here.
+// Stand-in until the update schedule arrives with its own work: the application shell already calls it at
+// its place. Whoever implements it removes it from here.
 
 void ConnectorController::startUpdateChecks() {}
-
-void ConnectorController::finishLegacyRename(bool) {}

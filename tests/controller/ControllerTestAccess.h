@@ -44,6 +44,10 @@ struct ControllerTestAccess {
     static void sessionHooks(ConnectorController& c, std::optional<SessionHooksStatus> v) {
         c.storeSessionHooks(std::move(v));
     }
+    // Legacy rename.
+    static QCoro::Task<void> renameBundle(ConnectorController& c, QString from, QString to) {
+        return c.renameBundle(std::move(from), std::move(to));
+    }
 
     // Every observable field's store function, by field name, each storing the field's current value again.
     // Taken from the controller's own list of observable fields, so a field added there is checked too.

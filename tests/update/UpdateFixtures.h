@@ -61,8 +61,9 @@ inline QString plist(const QString& identifier, const QString& buildNumber) {
 inline void makeBundle(const QString& path, const QString& buildNumber,
                        const QString& identifier = ConnectorPaths::connectorBundleID, QString script = {}) {
     if (script.isEmpty())
-        script = QStringLiteral("#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/../../../launched-%1.txt\"\n")
-                     .arg(buildNumber);
+        script =
+            QStringLiteral("#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/../../../../launched-%1.txt\"\n")
+                .arg(buildNumber);
     TestSupport::writeFile(path + QStringLiteral("/Contents/Info.plist"),
                            plist(identifier, buildNumber).toUtf8());
     TestSupport::writeFile(path + QStringLiteral("/Contents/MacOS/OrvaneConnector"), script.toUtf8(), 0755);

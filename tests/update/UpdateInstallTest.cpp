@@ -69,11 +69,10 @@ protected:
     void ready(const QString& staged) {
         ControllerTestAccess::update(*controller, UpdateState::Ready{entry, staged});
     }
+    // The installation ends either by quitting (success) or in failed.
     bool settles() {
-        return TestSupport::spinUntil([&] { return !controller->update().is<UpdateState::Installing>(); },
-                                      20s) &&
-               TestSupport::spinUntil(
-                   [&] { return quits > 0 || controller->update().is<UpdateState::Failed>(); }, 20s);
+        return TestSupport::spinUntil(
+            [&] { return quits > 0 || controller->update().is<UpdateState::Failed>(); }, 20s);
     }
     QStringList leftovers() const {
         return QDir(apps).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -193,8 +192,8 @@ TEST_F(Install, relaunchFailureIsReportedAndTheNewBundleStays) {
     controller->installNow();
     ASSERT_TRUE(settles());
     EXPECT_EQ(quits, 0);
-    EXPECT_EQ(controller->update().as<UpdateState::Failed>()->text.left(9),
-              QStringLiteral("换新版本没成功：新版"));
+    EXPECT_TRUE(controller->update().as<UpdateState::Failed>()->text.startsWith(
+        QStringLiteral("换新版本没成功：新版本启动不了（")));
     EXPECT_EQ(readAll(bundle + QStringLiteral("/Contents/Resources/build.txt")), QByteArray("58"));
 }
 

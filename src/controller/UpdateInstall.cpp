@@ -13,13 +13,16 @@
 
 namespace {
 
-// Starts the executable of the bundle at `bundle` as a new, detached instance with exactly
-// ["--after-update"].
-void relaunch(const QString& bundle) {
+// The executable of the bundle at `bundle`, from its Info dictionary.
+QString executableOf(const QString& bundle) {
     const auto executable = Bundle::at(bundle).string("CFBundleExecutable");
     if (!executable || executable->isEmpty() || executable->contains(QLatin1Char('/')))
         throw UpdateFailure(QStringLiteral("新版本里找不到可执行文件"));
-    const QString program = bundle + QStringLiteral("/Contents/MacOS/") + *executable;
+    return bundle + QStringLiteral("/Contents/MacOS/") + *executable;
+}
+
+// Starts `program` as a new, detached instance with exactly ["--after-update"].
+void relaunch(const QString& program) {
     const QStringList arguments{QStringLiteral("--after-update")};
     QProcess process;
     process.setProgram(program);
@@ -46,7 +49,10 @@ QCoro::Task<void> installTask(QPointer<ConnectorController> controller, QString 
         QCoro::Task<int> restart = SystemTools::kickstartAgent(true, tool);
         co_await std::move(restart);
         try {
-            relaunch(bundle);
+            auto find = [bundle] { return executableOf(bundle); };
+            QCoro::Task<QString> finding = Async::onWorker(find);
+            const QString program = co_await std::move(finding);
+            relaunch(program);
         } catch (const UpdateFailure& error) {
             failure = error.message;
         }

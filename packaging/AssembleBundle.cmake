@@ -81,10 +81,21 @@ if(ICON_TOOL)
     endforeach()
 endif()
 
+# The self-update's tools on Linux: the bundle's own helper programs (HELPERS_DIR holds the built ones).
+if(HELPERS_DIR)
+    foreach(helper orvane-hdiutil orvane-ditto orvane-spctl)
+        place("${HELPERS_DIR}/${helper}" "${contents}/Helpers/${helper}" ${exec_mode})
+    endforeach()
+endif()
+
 file(REMOVE_RECURSE "${staging}")
 
 # Signing comes last: any file changed afterwards would break the signature.
 if(SIGN_TOOL)
     execute_process(COMMAND "${SIGN_TOOL}" sign --key "${SIGN_KEY}" --identifier "${SIGN_IDENTIFIER}"
         --team "${SIGN_TEAM}" "${BUNDLE}" COMMAND_ERROR_IS_FATAL ANY)
+    if(NOTARY_KEY)
+        execute_process(COMMAND "${SIGN_TOOL}" notarize --key "${NOTARY_KEY}" "${BUNDLE}"
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()
 endif()

@@ -11,6 +11,8 @@
 #include "DesktopRegistration.h"
 #include "Platform.h"
 #include "SystemTools.h"
+#include "UpdateDownload.h"
+#include "UpdateFiles.h"
 #include "UpdateState.h"
 
 #include <QCoroTask>
@@ -210,6 +212,25 @@ public:
     QCoro::Task<void> unregisterFromDesktop(); // for the uninstall; never fails
     static QCoro::Task<std::optional<QString>> startedAt();
     static QCoro::Task<bool> waitForRestart(std::optional<QString> before, double seconds);
+
+    // Self-update (UpdateCheck.cpp, UpdateStaging.cpp, UpdateInstall.cpp).
+    QCoro::Task<void> checkForUpdates(bool userInitiated);
+    static QCoro::Task<QString> fetch(UpdateInfo info, QUrl from, UpdateDownload::Progress progress);
+    static QString sha256(const QString& path); // blocking: call it on a worker
+    static bool systemAtLeast(const QString& version);
+    static QCoro::Task<QString> stage(UpdateInfo info, QString dmg, QString replacing, UpdateFiles::Tools tools,
+                                      AppVerifier verifier);
+    static QCoro::Task<void> verifyConnector(QString app, qint64 build, UpdateFiles::Tools tools,
+                                             AppVerifier verifier);
+    void requestInstall();
+    void installNow();
+    void cancelInstallWait();
+    void installUpdate(UpdateInfo info, QString staged);
+    void installFailed(const QString& text); // the installation task's end when the swap or relaunch fails
+    UpdateFiles::Tools updateTools = UpdateFiles::Tools::forBundle(bundlePath); // tests: the built helpers
+    std::function<void()> quitAfterUpdate;                                      // default: QCoreApplication::quit
+    std::chrono::milliseconds firstUpdateCheck{std::chrono::seconds(20)};
+    std::chrono::milliseconds updateCheckInterval{std::chrono::hours(6)};
 
 signals:
     // Any observable field was assigned; observers read the new values.

@@ -381,8 +381,44 @@ void sign(const QString& bundlePath, const Ed25519Key& key, const QString& ident
         if (!file || done != data.size())
             throw Error(Problem::unreadable, std::string("cannot write ") + signatureFolder + "/" + name);
     };
+    ::unlinkat(folder.get(), "NotarySignature", 0); // made over the old manifest
     write("CodeResources", bytes);
     write("CodeSignature", signature);
+}
+
+void notarize(const QString& bundlePath, const Ed25519Key& notaryKey) {
+    const std::string root = toLocal(bundlePath);
+    Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd contents = rootFd ? openFolder(rootFd.get(), "Contents") : Fd();
+    Fd folder = contents ? openFolder(contents.get(), "_CodeSignature") : Fd();
+    const auto bytes = folder ? readSmallFile(folder.get(), "CodeResources", maxManifestBytes) : std::nullopt;
+    if (!bytes || !parse(*bytes))
+        throw Error(Problem::notSigned, "sign the bundle before notarizing it: " + root);
+    const QByteArray signature = notaryKey.sign(*bytes);
+    ::unlinkat(folder.get(), "NotarySignature", 0);
+    Fd file(::openat(folder.get(), "NotarySignature", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     0644));
+    if (!file || ::write(file.get(), signature.constData(), static_cast<size_t>(signature.size())) !=
+                     signature.size())
+        throw Error(Problem::unreadable, std::string("cannot write ") + signatureFolder + "/NotarySignature");
+}
+
+bool assess(const QString& bundlePath, const SigningKeyring& keyring) {
+    const Verdict verdict = verify(bundlePath, keyring);
+    if (!verdict.valid())
+        return false;
+    const std::string root = toLocal(bundlePath);
+    Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd contents = rootFd ? openFolder(rootFd.get(), "Contents") : Fd();
+    Fd folder = contents ? openFolder(contents.get(), "_CodeSignature") : Fd();
+    const auto signature = folder ? readSmallFile(folder.get(), "NotarySignature", 64) : std::nullopt;
+    if (!signature || signature->size() != 64)
+        return false;
+    // The manifest's one canonical form is exactly the bytes verify() accepted.
+    const QByteArray bytes = canonical(*verdict.manifest);
+    const QList<QByteArray> keys = keyring.keysFor(notaryTeam);
+    return std::any_of(keys.begin(), keys.end(),
+                       [&](const QByteArray& key) { return Ed25519Key::verify(key, bytes, *signature); });
 }
 
 Verdict verify(const QString& bundlePath, const SigningKeyring& keyring,

@@ -21,6 +21,9 @@ namespace BundleSignature {
 
 inline const QString manifestPath = QStringLiteral("Contents/_CodeSignature/CodeResources");
 inline const QString signaturePath = QStringLiteral("Contents/_CodeSignature/CodeSignature");
+inline const QString notarySignaturePath = QStringLiteral("Contents/_CodeSignature/NotarySignature");
+// The keyring's team name for the notary's keys.
+inline const QString notaryTeam = QStringLiteral("notary");
 inline constexpr const char* format = "orvane-codesign-1";
 inline constexpr qint64 maxManifestBytes = 64 * 1024 * 1024;
 
@@ -83,6 +86,14 @@ void sign(const QString& bundlePath, const Ed25519Key& key, const QString& ident
 Verdict verify(const QString& bundlePath, const SigningKeyring& keyring,
                const std::optional<QString>& identifier = std::nullopt,
                const std::optional<QString>& team = std::nullopt);
+
+// Adds the notary's signature (64 bytes, Ed25519 over the same manifest bytes) to a signed bundle. Throws
+// Error when the bundle carries no manifest. Signing again removes it: the manifest changes.
+void notarize(const QString& bundlePath, const Ed25519Key& notaryKey);
+
+// The notarization assessment: a valid signature (as verify() without requirements) whose manifest also
+// carries a notary signature under a key the keyring holds for notaryTeam.
+bool assess(const QString& bundlePath, const SigningKeyring& keyring);
 
 // A short English word for logs and the signing tool.
 const char* describe(Problem problem);

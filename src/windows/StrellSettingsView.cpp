@@ -249,7 +249,6 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
     result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(result_);
 
-
     connect(&controller_, &ConnectorController::changed, this, [this] {
         model_.follow(controller_.strell());
         render();

@@ -11,10 +11,9 @@
 #include <QCoreApplication>
 #include <QCoroTimer>
 #include <QDateTime>
+#include <QDebug>
 #include <QFileInfo>
 #include <QPointer>
-
-#include <cstdio>
 
 namespace {
 
@@ -77,10 +76,12 @@ QCoro::Task<void> ConnectorController::renameBundle(QString from, QString to) {
     const std::optional<QString> moveError = co_await Async::onWorker(std::move(move));
     if (moveError) {
         // Nothing changed on disk; the next start tries again.
-        std::fprintf(stderr, "legacy rename: %s could not be moved: %s\n", qUtf8Printable(from),
-                     qUtf8Printable(*moveError));
+        qWarning("legacy rename: %s could not be moved: %s", qUtf8Printable(from),
+                 qUtf8Printable(*moveError));
         co_return;
     }
+    if (!self)
+        co_return;
 
     const std::shared_ptr<DesktopRegistration> registration = desktopRegistration;
     auto registerNew = [registration, to] {
@@ -88,7 +89,7 @@ QCoro::Task<void> ConnectorController::renameBundle(QString from, QString to) {
             if (registration)
                 registration->registerBundle(to);
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "legacy rename: desktop registration failed: %s\n", error.what());
+            qWarning("legacy rename: desktop registration failed: %s", error.what());
         }
     };
     co_await Async::onWorker(std::move(registerNew));
@@ -115,7 +116,7 @@ QCoro::Task<void> ConnectorController::renameBundle(QString from, QString to) {
             QCoreApplication::quit();
         co_return;
     }
-    std::fprintf(stderr, "legacy rename: %s\n", qUtf8Printable(*openError));
+    qWarning("legacy rename: %s", qUtf8Printable(*openError));
     if (bridgeWasDown)
         co_return;
     co_await restartBridgeAfterRename();
@@ -205,10 +206,10 @@ QCoro::Task<void> ConnectorController::registerWithDesktop() {
     auto work = [registration, bundle] {
         try {
             if (registration && registration->registerBundle(bundle))
-                std::fprintf(stderr, "registered %s with the desktop\n", qUtf8Printable(bundle));
+                qInfo("registered %s with the desktop", qUtf8Printable(bundle));
         } catch (const std::exception& error) {
             // Links keep going wherever the desktop sent them before; the next launch tries again.
-            std::fprintf(stderr, "desktop registration failed: %s\n", error.what());
+            qWarning("desktop registration failed: %s", error.what());
         }
     };
     co_await Async::onWorker(std::move(work));
@@ -221,7 +222,7 @@ QCoro::Task<void> ConnectorController::unregisterFromDesktop() {
             if (registration)
                 registration->unregister();
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "removing the desktop registration failed: %s\n", error.what());
+            qWarning("removing the desktop registration failed: %s", error.what());
         }
     };
     co_await Async::onWorker(std::move(work));

@@ -20,62 +20,16 @@
 #include <QTimer>
 #include <QVariant>
 
-#include <type_traits>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Runs what a controller operation returns: a task is started on its own, anything else has already run.
-template <typename R> void start(R&& result, const char* what) {
-    if constexpr (std::is_same_v<std::decay_t<R>, QCoro::Task<void>>)
-        Async::spawn(std::forward<R>(result), what);
-    else
-        (void)what;
-}
-
-// The self-update's operations, reached by their names; a build without them logs instead of failing.
-template <typename C> void checkForUpdates(C& c) {
-    if constexpr (requires { c.checkForUpdates(true); })
-        start(c.checkForUpdates(true), "update check");
-    else
-        qWarning("the update check is not part of this build");
-}
-template <typename C> void requestInstall(C& c) {
-    if constexpr (requires { c.requestInstall(); })
-        start(c.requestInstall(), "install request");
-    else
-        qWarning("installing updates is not part of this build");
-}
-template <typename C> void installNow(C& c) {
-    if constexpr (requires { c.installNow(); })
-        start(c.installNow(), "install now");
-    else
-        qWarning("installing updates is not part of this build");
-}
-template <typename C> void cancelInstallWait(C& c) {
-    if constexpr (requires { c.cancelInstallWait(); })
-        start(c.cancelInstallWait(), "cancel install wait");
-    else
-        qWarning("installing updates is not part of this build");
-}
-
-// The onboarding steps the start page still counts, recording a completed onboarding on the way; 0 while the
-// start page's progress is not part of the build.
-template <typename C> qint64 startStepsLeft(C& c) {
-    if constexpr (requires { c.startProgress(); }) {
-        auto progress = c.startProgress();
-        if constexpr (requires { progress.rememberIfComplete(); })
-            progress.rememberIfComplete();
-        if constexpr (requires { progress.remaining(); })
-            return qint64(progress.remaining());
-        else if constexpr (requires { progress.remaining; })
-            return qint64(progress.remaining);
-        else
-            return 0;
-    } else {
-        return 0;
-    }
+// The onboarding steps the start page still counts, recording a completed onboarding on the way.
+qint64 startStepsLeft(const ConnectorController& c) {
+    const StartProgress progress = c.startProgress();
+    progress.rememberIfComplete();
+    return progress.remaining();
 }
 
 // Whether the tray is a StatusNotifierItem host on the session bus (KDE Plasma, GNOME with the AppIndicator
@@ -194,16 +148,16 @@ void StatusItemController::perform(const MenuCommand& command) {
         controller_.startBridge();
         break;
     case C::checkConnectorUpdate:
-        checkForUpdates(controller_);
+        Async::spawn(controller_.checkForUpdates(true), "update check");
         break;
     case C::installConnectorUpdate:
-        requestInstall(controller_);
+        controller_.requestInstall();
         break;
     case C::installConnectorUpdateNow:
-        installNow(controller_);
+        controller_.installNow();
         break;
     case C::cancelConnectorUpdateWait:
-        cancelInstallWait(controller_);
+        controller_.cancelInstallWait();
         break;
     case C::checkCli:
         Async::spawn(controller_.cliAction(QStringLiteral("cli-check"), std::nullopt, true), "tool check");

@@ -74,9 +74,6 @@ public:
         if (!item.moveToTrash())
             throw Failure(QStringLiteral("废纸篓不接受它（") + item.errorString() + QStringLiteral("）"));
     }
-    // Removes what the application registered with the desktop for itself (on Linux its desktop entry and
-    // URL-scheme association). The uninstall ignores its failures. Nothing to remove by default.
-    virtual void unregisterFromDesktop() {}
 };
 
 // The workspace of this OS.

@@ -14,6 +14,7 @@
 #include <QLocale>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -22,7 +23,6 @@
 class FakeWorkspace : public Workspace {
 public:
     QStringList installed;
-    int desktopUnregistrations = 0;
 
     QCoro::Task<void> open(QUrl, QString, bool) override { co_return; }
     std::optional<QString> urlForApplication(const QString& bundleIdentifier) const override {
@@ -30,7 +30,14 @@ public:
             return QStringLiteral("/Applications/") + bundleIdentifier + QStringLiteral(".app");
         return std::nullopt;
     }
-    void unregisterFromDesktop() override { ++desktopUnregistrations; }
+};
+
+// Counts the removals of the desktop registration.
+class CountingRegistration : public DesktopRegistration {
+public:
+    std::atomic<int> unregistrations{0};
+    bool registerBundle(const QString&) override { return false; }
+    void unregister() override { ++unregistrations; }
 };
 
 // A fake background item that can act when it is unregistered (on the worker that unregisters it), the way
@@ -53,6 +60,7 @@ protected:
     FakeBackgroundService statusItem;
     nlohmann::json info = {{"CFBundleShortVersionString", "1.4.0"}, {"CFBundleVersion", "27"}};
     std::shared_ptr<FakeWorkspace> apps = std::make_shared<FakeWorkspace>();
+    std::shared_ptr<CountingRegistration> desktop = std::make_shared<CountingRegistration>();
     QString bundle = ConnectorPaths::home() + QStringLiteral("/Applications/Orvane 连接器.app");
     std::unique_ptr<ConnectorController> controller;
 
@@ -66,6 +74,7 @@ protected:
     void makeController(const QString& bundlePath) {
         controller = std::make_unique<ConnectorController>(
             Platform{service, statusItem, info, apps, nullptr, bundlePath});
+        controller->desktopRegistration = desktop;
     }
 
     ConnectorController& c() { return *controller; }

@@ -122,7 +122,7 @@ TEST_F(Uninstall, WithDataHooksOnAndABridgeThatStopsAfterThreeSeconds) {
     EXPECT_EQ(c().background(), Background(Background::Failed{QStringLiteral("已注销，登录时不会再运行")}));
     EXPECT_FALSE(c().bridge());
     EXPECT_TRUE(c().uninstalling());
-    EXPECT_EQ(apps->desktopUnregistrations, 1);
+    EXPECT_EQ(desktop->unregistrations.load(), 1);
 }
 
 // The stand-in bridge started by hand keeps answering: its data must survive, whatever was asked.
@@ -192,7 +192,7 @@ TEST_F(Uninstall, UnregisterFailureWhileStillRegisteredKeepsEverything) {
     EXPECT_TRUE(QFileInfo::exists(update()));
     EXPECT_TRUE(QFileInfo::exists(bundle));
     EXPECT_EQ(c().background(), Background(Background::Enabled{}));
-    EXPECT_EQ(apps->desktopUnregistrations, 0);
+    EXPECT_EQ(desktop->unregistrations.load(), 0);
     EXPECT_EQ(terminations, 0);
 }
 

@@ -2,7 +2,9 @@
 
 #include "Async.h"
 #include "Brand.h"
+#include "Bundle.h"
 #include "ConnectorController.h"
+#include "ConnectorPaths.h"
 #include "DiagnosticsView.h"
 #include "HealthBadge.h"
 #include "OverviewView.h"
@@ -13,6 +15,7 @@
 #include "WindowState.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -29,9 +32,27 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The application's own icon; a drawn stand-in while the platform has none to give.
+// The application's icon as the bundle carries it for desktops, one picture per size.
+QIcon bundleIcon() {
+    QIcon icon;
+    const std::optional<Bundle>& bundle = Bundle::main();
+    if (!bundle)
+        return icon;
+    for (int side : {64, 128, 256}) {
+        const QString file = bundle->resourcesPath() +
+                             QStringLiteral("/icons/hicolor/%1x%1/apps/").arg(side) +
+                             ConnectorPaths::connectorBundleID + QStringLiteral(".png");
+        if (QFileInfo::exists(file))
+            icon.addFile(file, QSize(side, side));
+    }
+    return icon;
+}
+
+// The application's own icon; a drawn stand-in while neither the platform nor the bundle has one.
 QPixmap applicationIcon(int size, qreal dpr) {
-    const QIcon icon = QApplication::windowIcon();
+    QIcon icon = QApplication::windowIcon();
+    if (icon.isNull())
+        icon = bundleIcon();
     if (!icon.isNull())
         return icon.pixmap(QSize(size, size), dpr);
     QPixmap picture(QSize(size, size) * dpr);

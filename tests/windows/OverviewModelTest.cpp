@@ -338,10 +338,3 @@ TEST(OverviewModel, ToolUpdateConfirmationTexts) {
     EXPECT_EQ(c.confirm, QStringLiteral("更新 Claude Code"));
     EXPECT_EQ(c.cancel, QStringLiteral("取消"));
 }
-
-TEST(OverviewModel, NoticeOnlyWhenPresent) {
-    OverviewInput in = input();
-    EXPECT_FALSE(OverviewModel::from(in).notice);
-    in.notice = QStringLiteral("断开失败");
-    EXPECT_EQ(OverviewModel::from(in).notice, QStringLiteral("断开失败"));
-}

@@ -210,20 +210,6 @@ TEST(StartView, CompletionIsRecordedWhenProgressChangesWhileShown) {
     ConnectorSettings::setStartCompleted(false);
 }
 
-TEST(StartView, HelpButtonsAct) {
-    Window w(WindowPage::start, [](ConnectorController& c) {
-        A::bridge(c, PageStates::bridge());
-        A::engines(c, {PageStates::engine("codex", false, QStringLiteral("没登录"))});
-    });
-    QPushButton* again = buttonNamed(w.start(), QStringLiteral("再找一遍"));
-    ASSERT_NE(again, nullptr);
-    again->click();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return !w.f.controller.sent.isEmpty(); }));
-    EXPECT_EQ(w.f.controller.sent, QStringList{QStringLiteral("cli-check:")});
-    A::cliBusy(w.f.controller, true);
-    EXPECT_FALSE(again->isEnabled());
-}
-
 TEST(QrCode, NoImageForTextsThatCannotBeEncoded) {
     EXPECT_TRUE(QrCode::image(QString()).isNull());
     EXPECT_TRUE(QrCode::image(QString(4000, QLatin1Char('x'))).isNull());

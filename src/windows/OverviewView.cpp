@@ -7,7 +7,6 @@
 #include "Controls.h"
 #include "StatusRow.h"
 #include "Symbols.h"
-#include "UpdateActions.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -221,12 +220,12 @@ OverviewView::OverviewView(ConnectorController& controller, WindowState& window,
         updateRow->addWidget(control, 0, Qt::AlignTop);
     static_cast<QVBoxLayout*>(update->content()->layout())->addLayout(updateRow);
     connect(checkConnector_, &QPushButton::clicked, this,
-            [this] { UpdateActions::checkForUpdates(controller_); });
+            [this] { Async::spawn(controller_.checkForUpdates(true), "connector update check"); });
     connect(cancelWait, &QPushButton::clicked, this,
-            [this] { UpdateActions::cancelInstallWait(controller_); });
-    connect(installNow, &QPushButton::clicked, this, [this] { UpdateActions::installNow(controller_); });
+            [this] { controller_.cancelInstallWait(); });
+    connect(installNow, &QPushButton::clicked, this, [this] { controller_.installNow(); });
     connect(installButton_, &QPushButton::clicked, this,
-            [this] { UpdateActions::requestInstall(controller_); });
+            [this] { controller_.requestInstall(); });
     page->addWidget(update);
 
     // 6. Notice.

@@ -17,5 +17,8 @@ namespace LifecycleProbe {
 
 void note(const QString& event);
 std::optional<int> closeWindowAfterMs();
+// ORVANE_CONNECTOR_PROBE_MINIMIZE_WINDOW_MS=<n>: minimize the main window n ms after it was first shown
+// (event "window minimized").
+std::optional<int> minimizeWindowAfterMs();
 
 } // namespace LifecycleProbe

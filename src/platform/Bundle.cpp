@@ -6,9 +6,21 @@
 
 #include <plist/plist.h>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
-nlohmann::json toJson(plist_t node) {
+// Info dictionaries are a few kilobytes; anything near this is not one.
+constexpr qint64 maxPropertyListBytes = 4 * 1024 * 1024;
+// Real dictionaries nest a few levels; deeper values are dropped rather than walked by recursion.
+constexpr int maxPropertyListDepth = 64;
+
+nlohmann::json toJson(plist_t node, int depth = 0) {
+    if (depth > maxPropertyListDepth)
+        return nlohmann::json();
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         uint8_t value = 0;
@@ -36,7 +48,7 @@ nlohmann::json toJson(plist_t node) {
         nlohmann::json result = nlohmann::json::array();
         const uint32_t count = plist_array_get_size(node);
         for (uint32_t i = 0; i < count; ++i)
-            result.push_back(toJson(plist_array_get_item(node, i)));
+            result.push_back(toJson(plist_array_get_item(node, i), depth + 1));
         return result;
     }
     case PLIST_DICT: {
@@ -45,9 +57,10 @@ nlohmann::json toJson(plist_t node) {
         plist_dict_new_iter(node, &it);
         char* key = nullptr;
         plist_t value = nullptr;
-        for (plist_dict_next_item(node, it, &key, &value); value; plist_dict_next_item(node, it, &key, &value)) {
+        for (plist_dict_next_item(node, it, &key, &value); value;
+             plist_dict_next_item(node, it, &key, &value)) {
             if (key)
-                result[std::string(key)] = toJson(value);
+                result[std::string(key)] = toJson(value, depth + 1);
             free(key);
             key = nullptr;
         }
@@ -60,13 +73,44 @@ nlohmann::json toJson(plist_t node) {
     }
 }
 
+std::optional<nlohmann::json> propertyListFrom(int fd) {
+    const std::optional<QByteArray> bytes = readRegularFile(fd, maxPropertyListBytes);
+    ::close(fd);
+    if (!bytes)
+        return std::nullopt;
+    return parsePropertyList(*bytes);
+}
+
 } // namespace
 
-std::optional<nlohmann::json> readPropertyList(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+std::optional<QByteArray> readRegularFile(int fd, qint64 limit) {
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > limit)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return bytes;
+        bytes.append(buffer, static_cast<qsizetype>(n));
+        if (bytes.size() > limit) // grew after the check
+            return std::nullopt;
+    }
+}
+
+std::optional<nlohmann::json> readPropertyList(const QString& path) {
+    // The last component is never followed and never waited on: a link to /dev/zero or a FIFO in the
+    // file's place must neither exhaust memory nor hold the reading thread.
+    return propertyListFrom(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+}
+
+std::optional<nlohmann::json> parsePropertyList(const QByteArray& bytes) {
     plist_t root = nullptr;
     plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
     if (!root)
@@ -93,9 +137,23 @@ std::optional<bool> Bundle::boolean(const char* key) const {
 Bundle Bundle::at(const QString& path) {
     Bundle bundle;
     bundle.path = QDir::cleanPath(path);
-    if (auto parsed = readPropertyList(bundle.infoPlistPath()); parsed && parsed->is_object())
-        bundle.info = std::move(*parsed);
+    const int root = ::open(QFile::encodeName(bundle.path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root >= 0) {
+        bundle.info = infoAt(root);
+        ::close(root);
+    }
     return bundle;
+}
+
+nlohmann::json Bundle::infoAt(int bundleFd) {
+    // Inside the bundle nothing is reached through a link: Contents is opened as a folder of its own.
+    const int contents = ::openat(bundleFd, "Contents", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (contents < 0)
+        return nlohmann::json::object();
+    const int file = ::openat(contents, "Info.plist", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    ::close(contents);
+    auto parsed = propertyListFrom(file);
+    return parsed && parsed->is_object() ? std::move(*parsed) : nlohmann::json::object();
 }
 
 std::optional<QString> Bundle::containing(const QString& executablePath) {

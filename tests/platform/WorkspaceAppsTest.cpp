@@ -5,10 +5,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QUuid>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -51,6 +54,48 @@ TEST(WorkspaceApps, InstalledAppsByIdentifierInFolderOrder) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(workspace.urlForApplication(QString::fromLatin1(c.identifier)), c.expected) << c.identifier;
+}
+
+// Application folders hold whatever other programs put there. An Info.plist that is a FIFO (opening it
+// would wait for a writer for ever), a link to /dev/zero (endless), a link anywhere else, or a huge file is
+// no Info.plist, and neither is one reached through a linked Contents folder; the search goes on past them.
+TEST(WorkspaceApps, HostileInfoPlistsAreSkippedWithoutWaiting) {
+    TestSupport::TempDir dir;
+    const QString folder = dir.file(QStringLiteral("Applications"));
+    const QString elsewhere =
+        makeBundle(dir.file(QStringLiteral("elsewhere/Real.app")), QStringLiteral("com.tamrik.vestrano"));
+    const QString vestrano = QStringLiteral("com.tamrik.vestrano");
+    const struct {
+        const char* name;
+        std::function<void(const QString& plist)> make;
+    } cases[] = {
+        {"A-fifo", [](const QString& plist) { ::mkfifo(QFile::encodeName(plist).constData(), 0644); }},
+        {"B-dev-zero", [](const QString& plist) { QFile::link(QStringLiteral("/dev/zero"), plist); }},
+        {"C-link-to-a-real-plist",
+         [&](const QString& plist) {
+             QFile::link(elsewhere + QStringLiteral("/Contents/Info.plist"), plist);
+         }},
+        {"D-huge",
+         [](const QString& plist) {
+             QFile file(plist);
+             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+             file.resize(64 * 1024 * 1024); // sparse: cheap
+         }},
+    };
+    for (const auto& c : cases) {
+        const QString plist =
+            folder + QLatin1Char('/') + QLatin1String(c.name) + QStringLiteral(".app/Contents/Info.plist");
+        QDir().mkpath(QFileInfo(plist).path());
+        c.make(plist);
+    }
+    QDir().mkpath(folder + QStringLiteral("/E-linked-contents.app"));
+    QFile::link(elsewhere + QStringLiteral("/Contents"),
+                folder + QStringLiteral("/E-linked-contents.app/Contents"));
+    LinuxWorkspace workspace({folder});
+    EXPECT_EQ(workspace.urlForApplication(vestrano), std::nullopt);
+
+    makeBundle(folder + QStringLiteral("/F-real.app"), vestrano);
+    EXPECT_EQ(workspace.urlForApplication(vestrano), folder + QStringLiteral("/F-real.app"));
 }
 
 TEST(WorkspaceApps, ProcessTableReadFromProcRoot) {

@@ -167,6 +167,8 @@ struct Walk {
                 ::close(copy);
             throw Error(Problem::unreadable, "cannot list " + (prefix.empty() ? std::string(".") : prefix));
         }
+        // The copy shares its position with `dirFd`, which an earlier walk may have left at the end.
+        ::rewinddir(dir);
         std::vector<std::string> names;
         errno = 0;
         while (dirent* found = ::readdir(dir)) {
@@ -276,6 +278,7 @@ std::optional<std::string> strayInSignatureFolder(int folderFd) {
         return std::string(signatureFolder);
     }
     std::optional<std::string> stray;
+    ::rewinddir(dir);
     while (dirent* found = ::readdir(dir)) {
         const std::string name = found->d_name;
         if (name == "." || name == "..")

@@ -1,3 +1,4 @@
+#include "Bundle.h"
 #include "linux/LinuxWorkspace.h"
 
 #include "RunTask.h"
@@ -199,6 +200,50 @@ TEST(WorkspaceApps, OpenApplicationStartsTheBundleOrSaysWhyNot) {
         ADD_FAILURE() << "a missing bundle was started";
     } catch (const Workspace::Failure& failure) {
         EXPECT_TRUE(failure.message.startsWith(QStringLiteral("读不出这个 App 的信息："))) << failure.what();
+    }
+}
+
+} // namespace
+
+namespace {
+
+// libplist aborts the whole process when it hands out a key or text with a zero character inside (found by
+// fuzzing): such property lists are refused before they are parsed; the same list without it reads.
+TEST(PropertyLists, TextsWithAZeroInsideAreRefusedNotFatal) {
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool reads;
+    } cases[] = {
+        {"binary",
+         QByteArray::fromHex(
+             "62706c6973743030d101025f1012434642756e646c654964656e7469666965725f1013636f6d2e7461"
+             "6d72696b2e7665737472616e6f080b20000000000000010100000000000000030000000000000000"
+             "0000000000000036"),
+         true},
+        {"binary, zero in a key",
+         QByteArray::fromHex(
+             "62706c6973743030d101025f1013434642756e646c65004964656e7469666965725f1013636f6d2e7461"
+             "6d72696b2e7665737472616e6f080b21000000000000010100000000000000030000000000000000"
+             "0000000000000037"),
+         false},
+        {"binary, zero in a text",
+         QByteArray::fromHex(
+             "62706c6973743030d101025f1012434642756e646c654964656e7469666965725f1014636f6d2e7461"
+             "6d72696b002e7665737472616e6f080b20000000000000010100000000000000030000000000000000"
+             "0000000000000037"),
+         false},
+        {"XML, zero as a character reference",
+         "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundle&#0;Identifier</key>"
+         "<string>com.tamrik.vestrano</string></dict></plist>",
+         false},
+    };
+    for (const auto& c : cases) {
+        const std::optional<nlohmann::json> parsed = parsePropertyList(c.bytes);
+        EXPECT_EQ(parsed.has_value(), c.reads) << c.name;
+        if (c.reads) {
+            EXPECT_EQ(parsed->value("CFBundleIdentifier", ""), "com.tamrik.vestrano") << c.name;
+        }
     }
 }
 

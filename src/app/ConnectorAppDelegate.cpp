@@ -6,6 +6,7 @@
 #include "ConnectorPaths.h"
 #include "ConnectorSettings.h"
 #include "InstanceChannel.h"
+#include "InstanceLock.h"
 #include "LifecycleProbe.h"
 #include "Platform.h"
 #include "ProcessInfo.h"
@@ -130,9 +131,19 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
         }
     }
 
-    // 2. One instance per user; the running one takes over this start's links or the reopen.
+    // 2. One instance per user; the running one takes over this start's links or the reopen. The lock
+    // decides between starts at the same moment, which would otherwise each see the other and both end;
+    // only where no lock can be had does the list of running instances decide.
     if (!isolated()) {
-        if (!(co_await otherInstances()).isEmpty()) {
+        // Named, not temporaries in the co_await operand: GCC 12 destroys those twice.
+        QString home = ConnectorPaths::home();
+        QCoro::Task<InstanceLock::Claim> claiming = InstanceLock::claim(std::move(home));
+        const InstanceLock::Claim claim = co_await std::move(claiming);
+        instanceLock_ = claim.lock;
+        bool another = claim.outcome == InstanceLock::Outcome::takenByAnother;
+        if (claim.outcome == InstanceLock::Outcome::unavailable)
+            another = !(co_await otherInstances()).isEmpty();
+        if (another) {
             co_await handOff();
             terminate("other-instance");
             co_return;
@@ -191,8 +202,9 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
     // 5. Links that come with the launch arrive during this pause, so a start for a link opens no window.
     co_await QCoro::sleepFor(500ms);
 
-    // 6.
-    controller_->ensureBackgroundItem();
+    // 6. Awaited: the service manager is asked on a worker.
+    QCoro::Task<void> ensuring = controller_->ensureBackgroundItem();
+    co_await std::move(ensuring);
 
     // 7.
     if (ProcessInfo::hasFlag(arguments_, QStringLiteral("--after-rename")))
@@ -268,7 +280,8 @@ QCoro::Task<void> ConnectorAppDelegate::handleLink(QString link) {
 }
 
 bool ConnectorAppDelegate::windowVisible() const {
-    return window_ && window_->isVisible();
+    // Qt calls a minimized window visible; the platform does not, and neither does the decision to quit.
+    return window_ && window_->isVisible() && !window_->isMinimized();
 }
 
 void ConnectorAppDelegate::quitIfIdle() {
@@ -300,6 +313,7 @@ void ConnectorAppDelegate::showWindow(WindowPage page) {
             window_->move(frame.topLeft());
         }
     }
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
     window_->raise();
     window_->activateWindow();
@@ -308,5 +322,10 @@ void ConnectorAppDelegate::showWindow(WindowPage page) {
     if (created) {
         if (const std::optional<int> after = LifecycleProbe::closeWindowAfterMs())
             QTimer::singleShot(*after, window_.get(), [window = window_.get()] { window->close(); });
+        if (const std::optional<int> after = LifecycleProbe::minimizeWindowAfterMs())
+            QTimer::singleShot(*after, window_.get(), [window = window_.get()] {
+                window->showMinimized();
+                LifecycleProbe::note(QStringLiteral("window minimized"));
+            });
     }
 }

@@ -46,4 +46,12 @@ std::optional<int> refreshEveryMs() {
     return value;
 }
 
+std::optional<int> minimizeWindowAfterMs() {
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("ORVANE_CONNECTOR_PROBE_MINIMIZE_WINDOW_MS", &ok);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
 } // namespace LifecycleProbe

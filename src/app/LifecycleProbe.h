@@ -26,5 +26,8 @@ void note(const QString& event);
 std::optional<int> closeWindowAfterMs();
 std::optional<QString> serviceManagerTool();
 std::optional<int> refreshEveryMs();
+// ORVANE_CONNECTOR_PROBE_MINIMIZE_WINDOW_MS=<n>: minimize the main window n ms after it was first shown
+// (event "window minimized").
+std::optional<int> minimizeWindowAfterMs();
 
 } // namespace LifecycleProbe

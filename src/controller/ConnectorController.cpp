@@ -393,13 +393,22 @@ void ConnectorController::resetUnreachable() {
 QCoro::Task<void> ConnectorController::refresh() {
     if (uninstalling_)
         co_return;
-    if (background_.is<Background::RequiresApproval>() || background_.is<Background::Checking>())
-        ensureBackgroundItem();
-    storeStatusItemAtLogin(statusItemService.status());
-
     // The application keeps its controller for its whole life; tests and teardown may not, so every
     // resumption checks that the object is still there.
     const QPointer<ConnectorController> self(this);
+    if (background_.is<Background::RequiresApproval>() || background_.is<Background::Checking>()) {
+        QCoro::Task<void> ensuring = ensureBackgroundItem();
+        co_await std::move(ensuring);
+        if (!self)
+            co_return;
+    }
+    // The status asks the service manager: off the main thread too.
+    BackgroundService* const loginItem = &statusItemService;
+    auto readLoginItem = [loginItem] { return loginItem->status(); };
+    const BackgroundService::Status atLogin = co_await Async::onWorker(std::move(readLoginItem));
+    if (!self)
+        co_return;
+    storeStatusItemAtLogin(atLogin);
 
     nlohmann::json status;
     bool answered = false;

@@ -143,8 +143,9 @@ public:
     QString updateWaitLine() const;
 
     // Operations that refresh() calls, each defined in the source file of its own concern. Virtual so that
-    // the points at which the refresh calls them can be observed on their own.
-    virtual void ensureBackgroundItem();
+    // the points at which the refresh calls them can be observed on their own. ensureBackgroundItem() asks
+    // the service manager on a worker; callers await it.
+    virtual QCoro::Task<void> ensureBackgroundItem();
 
     // Background items and the bridge start (BackgroundItems.cpp).
     QCoro::Task<void> announce(bool onlyRunning);
@@ -162,16 +163,16 @@ public:
     // of a legacy rename, with --after-rename) and for every link addressed to the connector. Never fail.
     void startUpdateChecks();
     void finishLegacyRename(bool restartBridge);
-    QCoro::Task<void> handle(QUrl link);
 
     // Executor tools (ExecutorTools.cpp): the result line of a finished command, from the tools and the
     // bridge's closing message as the refresh after the work left them.
     static QString cliSummary(const QString& command, const QList<CliTool>& tools,
                               const std::optional<QString>& message);
 
-    // Pairing (Pairing.cpp). handle() answers a pairing link given as its original text; the QUrl form
-    // above passes its text on. disconnect() starts revoking a pairing and returns at once. openSenvik()
-    // brings a companion app to the front or starts one.
+    // Pairing (Pairing.cpp). handle() answers a pairing link given as its original text (a parsed QUrl has
+    // already lower-cased scheme and host, which the check must see as sent); it never throws.
+    // disconnect() starts revoking a pairing and returns at once. openSenvik() brings a companion app to the
+    // front or starts one.
     QCoro::Task<void> handle(QString link);
     using QObject::disconnect;
     void disconnect(const Pairing& pairing);
@@ -231,6 +232,10 @@ public:
     std::function<void()> quitAfterUpdate;                                      // default: QCoreApplication::quit
     std::chrono::milliseconds firstUpdateCheck{std::chrono::seconds(20)};
     std::chrono::milliseconds updateCheckInterval{std::chrono::hours(6)};
+
+    // Hardening (BackgroundItems.cpp): the login-item switch's work, awaitable; setStatusItemAtLogin() starts
+    // it and returns at once.
+    QCoro::Task<void> switchStatusItemAtLogin(bool on);
 
 signals:
     // Any observable field was assigned; observers read the new values.
@@ -296,4 +301,7 @@ private:
     // Legacy rename (LegacyRename.cpp).
     QCoro::Task<void> renameBundle(QString from, QString to);
     QCoro::Task<void> restartBridgeAfterRename();
+
+    // Hardening (Pairing.cpp): the pairing answer itself; handle() wraps it so that nothing escapes.
+    QCoro::Task<void> answerPairing(QString link);
 };

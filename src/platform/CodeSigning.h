@@ -22,6 +22,8 @@ public:
     // the start instead of quietly rejecting every genuine app.
     void add(const QString& team, const QByteArray& publicKey);
     QList<QByteArray> keysFor(const QString& team) const;
+    // Every key with its team, for checking a signature before the signed text is read.
+    QList<std::pair<QString, QByteArray>> all() const { return {keys_.begin(), keys_.end()}; }
     bool isEmpty() const { return keys_.empty(); }
 
 private:
@@ -40,6 +42,15 @@ public:
     // requirement does not compile, or the signature is missing, broken or does not satisfy it.
     virtual std::optional<SigningInformation> check(const QString& bundlePath,
                                                     const QString& requirement) const = 0;
+
+    // The same for the bundle open as the folder `bundleFd` (found at `bundlePath`): checks exactly that
+    // folder, whatever the path names by now. Implementations that cannot read through a descriptor check
+    // the path.
+    virtual std::optional<SigningInformation> checkOpen(int bundleFd, const QString& bundlePath,
+                                                        const QString& requirement) const {
+        Q_UNUSED(bundleFd);
+        return check(bundlePath, requirement);
+    }
 };
 
 // The checker as the application uses it, trusting this build's keys.

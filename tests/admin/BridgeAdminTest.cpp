@@ -64,6 +64,11 @@ std::size_t defaultSendBuffer() {
     return ok ? bytes : 4 * 1024 * 1024;
 }
 
+// `levels` arrays, each inside the one before.
+std::string nestedArrays(std::size_t levels) {
+    return std::string(levels, '[') + std::string(levels, ']');
+}
+
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -133,6 +138,18 @@ TEST_F(BridgeAdminTest, RepliesDecodeToTheResultOrTheRightFailure) {
         {"not JSON", {ScriptedServer::send("HTTP/1.1 400 Bad Request\r\n")}, ParseError{}},
         {"cut off mid-reply", {ScriptedServer::send(R"({"ok":true,"res)")}, ParseError{}},
         {"two objects", {ScriptedServer::send(R"({"ok":true}{"ok":true})")}, ParseError{}},
+        {"200 KB of nested brackets",
+         {ScriptedServer::send(R"({"ok":true,"result":)" + nestedArrays(100000) + "}")},
+         unreadable},
+        {"nesting one level too deep",
+         {ScriptedServer::send(R"({"ok":true,"result":)" + nestedArrays(128) + "}")},
+         unreadable},
+        {"nesting at the limit",
+         {ScriptedServer::send(R"({"ok":true,"result":)" + nestedArrays(127) + "}")},
+         json::parse(nestedArrays(127))},
+        {"brackets inside a text are no nesting",
+         {ScriptedServer::send(R"({"ok":true,"result":"\")" + std::string(300, '[') + R"("})")},
+         json("\"" + std::string(300, '['))},
         {"part of a reply, then silence",
          {ScriptedServer::send(R"({"ok":)"), ScriptedServer::silence()},
          noAnswer},

@@ -25,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 class ToolsController : public ConnectorController {
 public:
     using ConnectorController::ConnectorController;
-    void ensureBackgroundItem() override {}
+    QCoro::Task<void> ensureBackgroundItem() override { co_return; }
     void installUpdateIfIdle() override {}
     void renameLegacyBundleIfIdle() override {}
 };

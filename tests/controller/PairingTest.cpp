@@ -11,6 +11,7 @@
 #include "linux/LinuxCodeSigning.h"
 #include "linux/LinuxWorkspace.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -94,7 +96,10 @@ class PairingController : public ConnectorController {
 public:
     using ConnectorController::ConnectorController;
     int ensured = 0;
-    void ensureBackgroundItem() override { ++ensured; }
+    QCoro::Task<void> ensureBackgroundItem() override {
+        ++ensured;
+        co_return;
+    }
     QCoro::Task<void> cliAction(QString, std::optional<QString>, bool) override { co_return; }
     void installUpdateIfIdle() override {}
     void renameLegacyBundleIfIdle() override {}
@@ -245,6 +250,72 @@ TEST_F(PairingExchange, NoTicketForAnAppThatFailsTheCheck) {
     }
 }
 
+// The bundle named by the link is swapped for an impostor while the bridge makes the ticket, that is right
+// after the check answered: the ticket still reaches only the program that was checked.
+TEST_F(PairingExchange, SwapAfterTheCheckHandsTheTicketOnlyToTheCheckedApp) {
+    const struct {
+        const char* name;
+        bool throughLink; // the link's path is a symbolic link to the bundle, retargeted
+    } cases[] = {{"folder renamed and replaced", false}, {"symbolic link retargeted", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        const QString genuine = signedApp(QStringLiteral("swap/Genuine.app"), vestrano, makerKey);
+        const QString impostor = app(QStringLiteral("swap/Impostor.app"), vestrano);
+        const QString named = dir.file(QStringLiteral("swap/Orvane.app"));
+        const QString moved = dir.file(QStringLiteral("swap/Moved.app"));
+        if (c.throughLink)
+            ASSERT_TRUE(QFile::link(genuine, named));
+        else
+            ASSERT_TRUE(QDir().rename(genuine, named));
+        auto b = bridge(goodTicket);
+        const bool throughLink = c.throughLink;
+        b->onCommand("ticket", [=] {
+            if (throughLink) {
+                QFile::remove(named);
+                QFile::link(impostor, named);
+            } else {
+                QDir().rename(named, moved);
+                QDir().rename(impostor, named);
+            }
+        });
+        handle(pairLink(QStringLiteral("app=com.tamrik.vestrano&state=") + state16 +
+                        QStringLiteral("&path=") + named));
+        // The checked program now lies at `genuine` (link) or `moved` (folder); it records beside itself.
+        const QString checked = c.throughLink ? genuine : moved;
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return !received(checked).isEmpty(); }));
+        TestSupport::spinFor(100ms);
+        EXPECT_EQ(received(checked), QStringList{expectedLink});
+        EXPECT_EQ(received(named), QStringList());
+        EXPECT_EQ(received(impostor), QStringList());
+        EXPECT_FALSE(controller->notice());
+    }
+}
+
+// A bundle that another user could change between the check and the start gets no ticket.
+TEST_F(PairingExchange, NoTicketForABundleOthersCanWrite) {
+    const struct {
+        const char* name;
+        const char* relative;
+        mode_t mode;
+    } cases[] = {{"bundle folder writable by the group", "", 0775},
+                 {"program writable by everyone", "/Contents/MacOS/Orvane", 0777},
+                 {"program set-uid", "/Contents/MacOS/Orvane", 04755}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        const QString path = signedApp(QStringLiteral("w/Orvane.app"), vestrano, makerKey);
+        ASSERT_EQ(::chmod(QFile::encodeName(path + QString::fromUtf8(c.relative)).constData(), c.mode), 0);
+        auto b = bridge(goodTicket);
+        handle(pairLink(QStringLiteral("app=com.tamrik.vestrano&state=") + state16 +
+                        QStringLiteral("&path=") + path));
+        EXPECT_EQ(controller->notice(), signatureNotice);
+        EXPECT_EQ(b->count("ticket"), 0);
+        TestSupport::spinFor(100ms);
+        EXPECT_EQ(received(path), QStringList());
+    }
+}
+
 TEST_F(PairingExchange, TicketThatCannotBeHandedOver) {
     const QString prefix = QStringLiteral("没能把连接票交给 Orvane：");
     const struct {
@@ -288,6 +359,31 @@ TEST_F(PairingExchange, BridgeThatNeverAnswers) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
     EXPECT_EQ(controller->notice(), QStringLiteral("桥接没起来：打开「Orvane 连接器」看看，或查看日志"));
     EXPECT_EQ(controller->ensured, 1);
+    EXPECT_EQ(received(path), QStringList());
+}
+
+// Signature checks that throw (a broken checker, a file system that fails oddly) end the link's handling
+// quietly: handle() never fails towards the shell, and no ticket is made.
+class ThrowingSigning final : public CodeSigning {
+public:
+    std::optional<SigningInformation> check(const QString&, const QString&) const override {
+        throw std::runtime_error("checker broke");
+    }
+};
+
+TEST_F(PairingExchange, HandleNeverThrowsWhateverTheCheckThrows) {
+    Platform platform{service, statusItem, info};
+    platform.workspace =
+        std::make_shared<LinuxWorkspace>(QStringList{dir.file(QStringLiteral("Applications"))});
+    platform.signing = std::make_shared<ThrowingSigning>();
+    controller = std::make_unique<PairingController>(platform);
+    controller->checkedCliOnLaunch = true;
+    const QString path = signedApp(QStringLiteral("t/Orvane.app"), vestrano, makerKey);
+    auto b = bridge(goodTicket);
+    EXPECT_NO_THROW(handle(pairLink(QStringLiteral("app=com.tamrik.vestrano&state=") + state16 +
+                                    QStringLiteral("&path=") + path)));
+    EXPECT_EQ(b->count("ticket"), 0);
+    TestSupport::spinFor(100ms);
     EXPECT_EQ(received(path), QStringList());
 }
 

@@ -276,6 +276,7 @@ TEST(RunningInstancesTest, ProcessTable) {
         std::optional<QByteArray> environ;
         bool expected;
         const char* why;
+        std::optional<QByteArray> cmdline = std::nullopt;
     };
     const QByteArray sameHome = QByteArray("PATH=/bin\0HOME=/home/user/\0", 27);
     const QList<Proc> table = {
@@ -287,6 +288,11 @@ TEST(RunningInstancesTest, ProcessTable) {
         {106, ours, 'S', std::nullopt, true, "environment unreadable"},
         {107, "/usr/bin/OrvaneConnector", 'S', sameHome, false, "not in a bundle"},
         {200, ours, 'S', sameHome, false, "this process"},
+        {108, ours, 'S', sameHome, false, "agent mode before its execve",
+         QByteArray("/b/OrvaneConnector\0--agent\0", 27)},
+        {109, ours, 'S', sameHome, true, "menu-bar mode", QByteArray("/b/OrvaneConnector\0--menubar\0", 29)},
+        {110, ours, 'S', sameHome, true, "a link that merely mentions the flag",
+         QByteArray("/b/OrvaneConnector\0senvik-connector://x?--agent\0", 48)},
     };
     for (const Proc& p : table) {
         const QString dir = proc + "/" + QString::number(p.pid);
@@ -296,6 +302,8 @@ TEST(RunningInstancesTest, ProcessTable) {
                                QByteArray::number(p.pid) + " (Orvane ) x) " + p.state + " 1 2 3\n");
         if (p.environ)
             TestSupport::writeFile(dir + "/environ", *p.environ);
+        if (p.cmdline)
+            TestSupport::writeFile(dir + "/cmdline", *p.cmdline);
     }
     QDir().mkpath(proc + "/self");
     QDir().mkpath(proc + "/sys");

@@ -199,6 +199,60 @@ TEST(LifecycleTest, SecondStartHandsOverAndEnds) {
     }
 }
 
+// Two starts at the same moment: exactly one stays, with the status item; the other hands over and ends.
+TEST(LifecycleTest, SimultaneousStartsLeaveExactlyOne) {
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        World world;
+        world.setPreferences(true, true);
+        Instance first(world, "first", {"--menubar"});
+        Instance second(world, "second", {"--menubar"});
+        ASSERT_TRUE(TestSupport::spinUntil(
+            [&] { return first.saw("status item") || second.saw("status item"); }, 15s));
+        TestSupport::spinFor(2s);
+        EXPECT_EQ(int(first.running()) + int(second.running()), 1);
+        EXPECT_EQ(int(first.saw("status item")) + int(second.saw("status item")), 1);
+        EXPECT_EQ(int(first.saw("quit other-instance")) + int(second.saw("quit other-instance")), 1);
+    }
+}
+
+// A process of the bundle in agent mode, still before it becomes the bridge (here held up by a slow login
+// shell for about five seconds), is no application: neither a plain start nor one after an update waits for
+// it or ends because of it.
+TEST(LifecycleTest, AgentModeProcessIsNoOtherInstance) {
+    for (const char* flag : {"--menubar", "--after-update"}) {
+        SCOPED_TRACE(flag);
+        World world;
+        world.setPreferences(true, true);
+        for (const char* profile : {"/.bash_profile", "/.profile", "/.zprofile"})
+            ASSERT_TRUE(TestSupport::writeFile(world.home() + profile, "sleep 8\n"));
+        Instance agent(world, "agent", {"--agent"}, {{"SHELL", "/bin/bash"}});
+        TestSupport::spinFor(500ms);
+        ASSERT_TRUE(agent.running()) << "the agent must still be before its execve";
+        const qint64 started = nowMs();
+        Instance app(world, "app", {QString::fromUtf8(flag)});
+        ASSERT_TRUE(app.waitFor("status item", 10s));
+        EXPECT_LT(*app.at("status item") - started, 3000) << "waited for the agent";
+        EXPECT_FALSE(app.saw("quit other-instance"));
+        EXPECT_TRUE(app.running());
+    }
+}
+
+// A minimized window counts as not visible: a link handled while it is minimized lets a start that keeps no
+// status item end as after any link.
+TEST(LifecycleTest, MinimizedWindowDoesNotKeepTheApplication) {
+    World world;
+    world.setPreferences(false, true);
+    Instance app(world, "app", {}, {{"ORVANE_CONNECTOR_PROBE_MINIMIZE_WINDOW_MS", "300"}});
+    ASSERT_TRUE(app.waitFor("window overview"));
+    ASSERT_TRUE(app.waitFor("window minimized", 5s));
+    Instance link(world, "link", {"senvik-connector://while-minimized"});
+    ASSERT_TRUE(link.waitForExit(8s).has_value());
+    ASSERT_TRUE(app.waitFor("link senvik-connector://while-minimized handled", 5s));
+    EXPECT_TRUE(app.waitForExit(5s).has_value());
+    EXPECT_TRUE(app.saw("quit idle"));
+}
+
 TEST(LifecycleTest, AfterUpdateWaitsForTheOldInstanceThenOpensNoWindow) {
     World world;
     world.setPreferences(true, true);

@@ -31,7 +31,7 @@ struct IdleService : BackgroundService {
 class ObservedController : public ConnectorController {
 public:
     using ConnectorController::ConnectorController;
-    void ensureBackgroundItem() override {}
+    QCoro::Task<void> ensureBackgroundItem() override { co_return; }
     QCoro::Task<void> cliAction(QString command, std::optional<QString> engine, bool user) override {
         cliActions << command + ' ' + engine.value_or("-") + (user ? " user" : " auto");
         co_return;

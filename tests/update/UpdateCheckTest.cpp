@@ -20,7 +20,7 @@ using UpdateFixtures::readAll;
 class CheckController : public ConnectorController {
 public:
     using ConnectorController::ConnectorController;
-    void ensureBackgroundItem() override {}
+    QCoro::Task<void> ensureBackgroundItem() override { co_return; }
 };
 
 QByteArray feed(qint64 build, const char* url, json extra = json::object()) {

@@ -16,7 +16,7 @@ using UpdateFixtures::readAll;
 class InstallController : public ConnectorController {
 public:
     using ConnectorController::ConnectorController;
-    void ensureBackgroundItem() override {}
+    QCoro::Task<void> ensureBackgroundItem() override { co_return; }
 };
 
 class Install : public ::testing::Test {

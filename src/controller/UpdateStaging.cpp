@@ -92,7 +92,11 @@ QCoro::Task<QString> ConnectorController::stage(UpdateInfo info, QString dmg, QS
         QCoro::Task<void> verifyImage = verifyConnector(*app, info.build, tools, verifier);
         co_await std::move(verifyImage);
 
-        auto replacementDir = [replacing] { return UpdateFiles::itemReplacementDirectory(replacing); };
+        // Only one staged copy is ever kept: earlier ones were abandoned by a new check or cut short.
+        auto replacementDir = [replacing] {
+            UpdateFiles::removeLeftovers(replacing);
+            return UpdateFiles::itemReplacementDirectory(replacing);
+        };
         QCoro::Task<QString> making = Async::onWorker(replacementDir);
         const QString folder = co_await std::move(making);
         staged = folder + QLatin1Char('/') + QFileInfo(replacing).fileName();

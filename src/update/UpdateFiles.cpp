@@ -46,12 +46,25 @@ QStringList applications(const QString& folder) {
     return found;
 }
 
+namespace {
+const QString replacementPrefix = QStringLiteral(".orvane-update-");
+}
+
 QString itemReplacementDirectory(const QString& bundle) {
     const QString parent = QFileInfo(bundle).absolutePath();
-    QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/.orvane-update-XXXXXX"));
+    QByteArray pattern =
+        QFile::encodeName(parent + QLatin1Char('/') + replacementPrefix + QStringLiteral("XXXXXX"));
     if (!::mkdtemp(pattern.data()))
         throw UpdateFailure(QStringLiteral("临时目录建不起来（%1）").arg(systemText()));
     return QFile::decodeName(pattern);
+}
+
+void removeLeftovers(const QString& bundle) {
+    const QDir parent = QFileInfo(bundle).absoluteDir();
+    const QStringList names =
+        parent.entryList({replacementPrefix + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden);
+    for (const QString& name : names)
+        removeItem(parent.filePath(name));
 }
 
 void swapIntoPlace(const QString& staged, const QString& bundle) {

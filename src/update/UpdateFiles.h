@@ -25,6 +25,9 @@ QStringList applications(const QString& folder);
 // the bundle).
 QString itemReplacementDirectory(const QString& bundle);
 
+// Removes the item-replacement folders an interrupted or abandoned staging left beside `bundle`.
+void removeLeftovers(const QString& bundle);
+
 // Exchanges `staged` and `bundle` in one atomic step, so the bundle's path always holds a whole
 // application, then removes the old copy (now at `staged`) and its folder. No backup is kept.
 void swapIntoPlace(const QString& staged, const QString& bundle);

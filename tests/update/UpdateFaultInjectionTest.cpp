@@ -68,6 +68,11 @@ TEST(UpdateFaultInjection, bundleIsAlwaysWholeWhereverTheInstallerDies) {
     }
     std::printf("fault injection: %d runs in %lld ms, %d killed, %d completed, a full run %lld ms\n", runs,
                 static_cast<long long>(clock.elapsed()), killed, completed, static_cast<long long>(fullRun));
+    EXPECT_LE(QDir(root.file("Applications"))
+                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                  .size(),
+              2)
+        << "each staging removes what killed ones left beside the bundle: at most the last run's remains";
     UpdateFiles::removeItem(root.path()); // killed runs leave read-only mount points behind
     EXPECT_GT(killed, 50);
     EXPECT_GT(completed, 5);

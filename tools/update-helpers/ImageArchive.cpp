@@ -5,6 +5,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -102,6 +103,7 @@ bool unpackHere(const std::string& image, std::string& error) {
                                               ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_PERM |
                                               ARCHIVE_EXTRACT_NO_OVERWRITE | ARCHIVE_EXTRACT_UNLINK);
     int members = 0;
+    long long unpacked = 0;
     for (;;) {
         archive_entry* entry = nullptr;
         const int status = archive_read_next_header(in.a, &entry);
@@ -125,6 +127,12 @@ bool unpackHere(const std::string& image, std::string& error) {
         }
         if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) {
             error = "special file in the image: " + name;
+            return false;
+        }
+        // A small image must not unpack into a full disk.
+        unpacked += std::max<la_int64_t>(0, archive_entry_size(entry));
+        if (++members > maxMembers || unpacked > maxUnpackedBytes) {
+            error = "the image unpacks into more than it may: " + name;
             return false;
         }
         if (mode & (S_ISUID | S_ISGID | S_ISVTX)) {
@@ -166,7 +174,6 @@ bool unpackHere(const std::string& image, std::string& error) {
             error = std::string("cannot unpack ") + name + ": " + archive_error_string(out.a);
             return false;
         }
-        ++members;
     }
     if (archive_write_close(out.a) != ARCHIVE_OK) {
         error = std::string("cannot finish unpacking: ") + archive_error_string(out.a);

@@ -6,10 +6,14 @@
 // mount point and takes away every write permission; detaching removes the mount point again.
 namespace ImageArchive {
 
+// Limits of what one image may unpack into.
+inline constexpr long long maxUnpackedBytes = 4LL << 30;
+inline constexpr int maxMembers = 200'000;
+
 // Unpacks `image` into the directory `mountPoint`, which must be absent or empty. Refuses the whole image
-// (and leaves nothing behind) on an absolute path, a ".." component, a hard link, a symbolic link whose
-// target leaves the mount point, a device, FIFO or socket, or a set-user/group-id bit. On failure `error`
-// says why and false is returned.
+// (and leaves nothing behind) beyond the limits above, on an absolute path, a ".." component, a hard link, a
+// symbolic link whose target leaves the mount point, a device, FIFO or socket, or a set-user/group-id bit. On
+// failure `error` says why and false is returned.
 bool attach(const std::string& image, const std::string& mountPoint, std::string& error);
 
 // Removes the mount point and everything in it (write permissions restored first).

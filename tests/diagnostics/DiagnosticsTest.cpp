@@ -53,18 +53,12 @@ const QString approval = QStringLiteral("要在「系统设置 › 通用 › �
 // One row per edge of each line: the state, then the line it must give.
 const std::vector<Case> cases{
     {"home bundle", [](auto&, auto&) {}, "location", Level::pass, "~/Applications/Orvane 连接器.app"},
-    {"checking", [](auto& c, auto&) { A::background(c, Background::Checking{}); }, "background", Level::warn,
-     "正在检查"},
-    {"enabled", [](auto& c, auto&) { A::background(c, Background::Enabled{}); }, "background", Level::pass,
-     "已开启：登录后自己运行，意外退出会重启"},
     {"approval", [](auto& c, auto&) { A::background(c, Background::RequiresApproval{}); }, "background",
      Level::warn, approval},
     {"wrong place", [](auto& c, auto&) { A::background(c, Background::WrongLocation{}); }, "background",
      Level::fail, "装到「应用程序」以后才会开启"},
     {"failed", [](auto& c, auto&) { A::background(c, Background::Failed{"systemctl 没回应"}); }, "background",
      Level::fail, "systemctl 没回应"},
-    {"item on", [](auto& c, auto&) { A::statusItemAtLogin(c, BackgroundService::Status::enabled); },
-     "statusItem", Level::pass, "登录后显示状态栏图标"},
     {"item approval",
      [](auto& c, auto&) { A::statusItemAtLogin(c, BackgroundService::Status::requiresApproval); },
      "statusItem", Level::warn, "要在「系统设置 › 通用 › 登录项与扩展」里允许，登录后才会显示状态栏图标"},
@@ -72,7 +66,6 @@ const std::vector<Case> cases{
      "statusItem", Level::warn, "登录后不会自动显示状态栏图标（设置页里可以打开）"},
     {"no bridge, item on", [](auto& c, auto&) { A::background(c, Background::Enabled{}); }, "bridge",
      Level::fail, "没在运行：刚开机要等几秒；一直这样就点「启动桥接」，还不行再查看日志"},
-    {"no bridge, item off", [](auto&, auto&) {}, "bridge", Level::fail, "没在运行"},
     {"by hand", withBridge([](auto&) {}, false), "bridge", Level::warn,
      "在运行 · 是在终端里手动启动的：关掉终端就会离线"},
     {"59 s", withBridge([](auto& b) { b.startedAt = QDateTime::currentDateTimeUtc().addSecs(-59); }),
@@ -108,12 +101,6 @@ const std::vector<Case> cases{
          A::cliTools(c, {tool("codex", "0.30.0", "0.31.0", 9, true, true, "有新版本")});
      },
      "cli-codex", Level::warn, "当前 0.30.0 · 最新 0.31.0 · 9 个模型 · 有新版本"},
-    {"current tool",
-     [](auto& c, auto&) {
-         A::bridge(c, bridge());
-         A::cliTools(c, {tool("evox", {}, {}, 3, true, false, "")});
-     },
-     "cli-evox", Level::pass, "3 个模型 · "},
     {"repo", withBridge([](auto& b) { b.repoRoot = home() + "/work/company", b.repoRoles = 4; }), "repo",
      Level::pass, "~/work/company · 4 个岗位"},
     {"repo problem", withBridge([](auto& b) { b.repoProblem = "不是 git 仓库"; }), "repo", Level::warn,
@@ -122,8 +109,6 @@ const std::vector<Case> cases{
      "每一轮开始前拿岗位的租约（这台电脑）"},
     {"leases off", withBridge([](auto&) {}), "leases", Level::warn,
      "租约关着：同一个岗位可能在两台电脑上同时跑"},
-    {"leases reason", withBridge([](auto& b) { b.leasesReason = "保险库锁着"; }), "leases", Level::warn,
-     "保险库锁着"},
     {"no app", [](auto&, auto&) {}, "senvik", Level::warn, "这台 Mac 上没找到 Orvane"},
     {"global only", [](auto&, auto& w) { w.installed = {"com.tamrik.vestrano.global"}; }, "senvik",
      Level::pass, "装了海外版 · 连着 0 个账号"},
@@ -133,11 +118,8 @@ const std::vector<Case> cases{
          A::pairings(c, {Pairing{"p", "l", "t", "c", {}}});
      },
      "senvik", Level::pass, "装了国内版、海外版 · 连着 1 个账号"},
-    {"idle", [](auto&, auto&) {}, "update", Level::pass, "已是最新 1.4.0（27）"},
     {"idle, checked", [](auto& c, auto&) { A::update(c, UpdateState::Idle{checkedAt}); }, "update",
      Level::pass, "已是最新 1.4.0（27），上次检查 09:05"},
-    {"verifying", [](auto& c, auto&) { A::update(c, UpdateState::Verifying{entry()}); }, "update",
-     Level::pass, "正在核对新版 31 的签名和公证…"},
     {"ready, auto",
      [](auto& c, auto&) {
          A::update(c, UpdateState::Ready{entry(), "/x"});

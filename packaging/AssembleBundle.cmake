@@ -1,6 +1,6 @@
 # Assembles one application bundle in the macOS layout (run with cmake -P on every build).
 # Inputs: BUNDLE (the .app directory), EXECUTABLE, RUNTIME (may be empty), VALIDATION (ON/OFF), PACKAGING_DIR,
-#         BUILD_NUMBER, VERSION, FEED_URL.
+#         BUILD_NUMBER, VERSION, FEED_URL; ICON_TOOL (optional) draws the application icons.
 # Every file is a real copy: the executable finds its bundle through its own path, so links would point it
 # back at the build tree.
 cmake_minimum_required(VERSION 3.25)
@@ -72,10 +72,30 @@ else()
     message(STATUS "AssembleBundle: no bridge stand-in built; ${BUNDLE} has no runtime/node")
 endif()
 
+# The application icon for desktops, drawn from the status item's geometry at the sizes desktops ask for.
+if(ICON_TOOL)
+    execute_process(COMMAND "${ICON_TOOL}" "${staging}/hicolor" com.tamrik.senvik.connector COMMAND_ERROR_IS_FATAL ANY)
+    foreach(size 16 24 32 48 64 128 256)
+        set(icon "${size}x${size}/apps/com.tamrik.senvik.connector.png")
+        place("${staging}/hicolor/${icon}" "${contents}/Resources/icons/hicolor/${icon}" ${data_mode})
+    endforeach()
+endif()
+
+# The self-update's tools on Linux: the bundle's own helper programs (HELPERS_DIR holds the built ones).
+if(HELPERS_DIR)
+    foreach(helper orvane-hdiutil orvane-ditto orvane-spctl)
+        place("${HELPERS_DIR}/${helper}" "${contents}/Helpers/${helper}" ${exec_mode})
+    endforeach()
+endif()
+
 file(REMOVE_RECURSE "${staging}")
 
 # Signing comes last: any file changed afterwards would break the signature.
 if(SIGN_TOOL)
     execute_process(COMMAND "${SIGN_TOOL}" sign --key "${SIGN_KEY}" --identifier "${SIGN_IDENTIFIER}"
         --team "${SIGN_TEAM}" "${BUNDLE}" COMMAND_ERROR_IS_FATAL ANY)
+    if(NOTARY_KEY)
+        execute_process(COMMAND "${SIGN_TOOL}" notarize --key "${NOTARY_KEY}" "${BUNDLE}"
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()
 endif()

@@ -1,6 +1,7 @@
 // The admin channel against the stand-in bridge: an exchange through BridgeAdmin (worker and resume on the
 // main thread) against a plain blocking socket client doing the same, and the main thread's longest stall
-// while 100 exchanges run at once.
+// while 100 exchanges run at once. The same pair against a minimal fixed-reply server in this process shows
+// the client's own overhead, which the stand-in's latency would hide.
 #include "BridgeAdmin.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -29,7 +32,54 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 QString socketPath;
+QString minimalPath;
 constexpr int burstSize = 100;
+
+// Answers every connection at once with one fixed status reply, on its own thread: the floor of an exchange.
+class MinimalServer {
+public:
+    explicit MinimalServer(const std::string& path) : path_(path) {
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.data(), std::min(path.size(), sizeof address.sun_path - 1));
+        ::unlink(path.c_str());
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(fd_, 128) != 0)
+            throw std::runtime_error("minimal server");
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~MinimalServer() {
+        stopping_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        thread_.join();
+        ::unlink(path_.c_str());
+    }
+
+private:
+    void serve() {
+        static const std::string reply =
+            R"({"ok":true,"result":{"running":true,"port":43110,"bridgeVersion":"1.0.0","openRuns":0}})"
+            "\n";
+        while (!stopping_) {
+            const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0)
+                continue;
+            char buffer[4096];
+            for (ssize_t got; (got = ::read(client, buffer, sizeof buffer)) > 0;)
+                if (std::memchr(buffer, '\n', static_cast<std::size_t>(got)))
+                    break;
+            [[maybe_unused]] const ssize_t sent = ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+            ::close(client);
+        }
+    }
+
+    std::string path_;
+    int fd_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
 
 // The baseline: the same exchange, blocking, on the calling thread.
 json plainStatus(const std::string& path) {
@@ -100,17 +150,17 @@ void waitFor(Pending& pending) {
         pending.loop.exec();
 }
 
-void BM_PlainSocketStatus(benchmark::State& state) {
-    const std::string path = socketPath.toStdString();
+void plainLoop(benchmark::State& state, const QString& at) {
+    const std::string path = at.toStdString();
     for (auto _ : state)
         benchmark::DoNotOptimize(plainStatus(path));
 }
 
-void BM_BridgeAdminStatus(benchmark::State& state) {
+void adminLoop(benchmark::State& state, const QString& at) {
     int failures = 0;
     for (auto _ : state) {
         Pending pending;
-        statusOnce(socketPath, &pending);
+        statusOnce(at, &pending);
         waitFor(pending);
         failures += pending.failures;
     }
@@ -155,8 +205,23 @@ void BM_MainThreadStallDuringBurst(benchmark::State& state) {
         state.SkipWithError("some exchanges failed");
 }
 
+void BM_PlainSocketStatus(benchmark::State& state) {
+    plainLoop(state, socketPath);
+}
+void BM_BridgeAdminStatus(benchmark::State& state) {
+    adminLoop(state, socketPath);
+}
+void BM_PlainSocketMinimal(benchmark::State& state) {
+    plainLoop(state, minimalPath);
+}
+void BM_BridgeAdminMinimal(benchmark::State& state) {
+    adminLoop(state, minimalPath);
+}
+
 BENCHMARK(BM_PlainSocketStatus)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_BridgeAdminStatus)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_PlainSocketMinimal)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_BridgeAdminMinimal)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_MainThreadStallDuringBurst)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(30);
 
 // Keeps what the summary needs while printing as usual.
@@ -183,6 +248,13 @@ public:
             std::printf(
                 "admin exchange: BridgeAdmin %.1f us, plain socket %.1f us, ratio %.2f (target <= 1.5)\n",
                 admin->second, plain->second, admin->second / plain->second);
+        const auto plainMin = times_.find("BM_PlainSocketMinimal");
+        const auto adminMin = times_.find("BM_BridgeAdminMinimal");
+        if (plainMin != times_.end() && adminMin != times_.end())
+            std::printf(
+                "admin exchange overhead against a fixed-reply server: BridgeAdmin %.1f us, plain socket "
+                "%.1f us, overhead %.1f us (target <= 50 us)\n",
+                adminMin->second, plainMin->second, adminMin->second - plainMin->second);
         if (stall_ >= 0)
             std::printf(
                 "main thread: longest stall %.2f ms during %d concurrent exchanges, median of the bursts "
@@ -263,6 +335,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     socketPath = standin.socket();
+    QTemporaryDir minimalDir(QStringLiteral("/tmp/orvane-bench-XXXXXX"));
+    minimalPath = minimalDir.filePath(QStringLiteral("admin.sock"));
+    MinimalServer minimal(minimalPath.toStdString());
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printSummary();

@@ -2,6 +2,7 @@
 
 #include "Async.h"
 #include "ConnectorPaths.h"
+#include "JsonDepth.h"
 
 #include <QCoroTimer>
 
@@ -78,7 +79,13 @@ ssize_t sendOnce(int fd, const std::string& bytes) {
     return sent;
 }
 
+} // namespace
+
 json decodeReply(const std::string& reply) {
+    // Nesting deeper than any real reply would overflow the stack when the result is copied: refuse it as
+    // unreadable before decoding.
+    if (!JsonDepth::within(reply))
+        throw Failure(QStringLiteral("管理通道的回答看不懂"));
     // Anything that is not JSON at all (the empty reply too) fails with the decoder's own error.
     const json decoded = json::parse(reply);
     if (!decoded.is_object())
@@ -93,8 +100,6 @@ json decodeReply(const std::string& reply) {
         throw Failure(QString::fromStdString(error->get<std::string>()));
     throw Failure(QStringLiteral("桥接拒绝了这条命令"));
 }
-
-} // namespace
 
 std::string encode(const QString& command, const std::optional<QString>& id, const json& fields) {
     json request = fields.is_null() ? json::object() : fields;

@@ -46,5 +46,7 @@ QCoro::Task<bool> waitUntilRunningAt(QString socketPath, double seconds);
 // The synchronous pieces, for workers and benchmarks.
 std::string encode(const QString& command, const std::optional<QString>& id, const nlohmann::json& fields);
 nlohmann::json exchange(const std::string& socketPath, const std::string& encodedRequest, int timeoutSeconds);
+// A whole reply's bytes to its result, failing as request() does.
+nlohmann::json decodeReply(const std::string& reply);
 
 } // namespace BridgeAdmin

@@ -167,8 +167,10 @@ SearchPath searchPath(const std::optional<QString>& loginShellResult, const QStr
 }
 
 QString loginShell(const std::optional<QString>& databaseShell, const std::optional<QString>& shellVariable) {
-    if (databaseShell && !databaseShell->isEmpty())
-        return *databaseShell;
+    // An entry whose shell field is empty is not missing a shell: login(1) and every other reader of the user
+    // database on Linux run /bin/sh for it (passwd(5)).
+    if (databaseShell)
+        return databaseShell->isEmpty() ? QStringLiteral("/bin/sh") : *databaseShell;
     if (shellVariable && !shellVariable->isEmpty())
         return *shellVariable;
     return QStringLiteral("/bin/zsh");

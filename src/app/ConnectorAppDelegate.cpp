@@ -6,11 +6,13 @@
 #include "ConnectorPaths.h"
 #include "ConnectorSettings.h"
 #include "InstanceChannel.h"
+#include "InstanceLock.h"
 #include "LifecycleProbe.h"
 #include "Platform.h"
 #include "ProcessInfo.h"
 #include "RunningInstances.h"
 #include "StatusItemController.h"
+#include "StatusItemScreens.h"
 #include "StatusView.h"
 #include "linux/SystemdBackgroundService.h"
 
@@ -65,6 +67,13 @@ protected:
     }
 };
 
+// The desktop learns where this bundle is: its links come here and the application menu lists it.
+QCoro::Task<void> registerWithDesktop(ConnectorController* controller) {
+    QCoro::Task<void> registering = controller->registerWithDesktop();
+    co_await std::move(registering);
+    LifecycleProbe::note(QStringLiteral("desktop registered"));
+}
+
 std::unique_ptr<BackgroundService> backgroundService(const QString& plistName) {
     const QString bundle = Bundle::main() ? Bundle::main()->path : QString();
     return std::make_unique<SystemdBackgroundService>(SystemdBackgroundService::forUser(bundle, plistName));
@@ -77,7 +86,10 @@ ConnectorAppDelegate::ConnectorAppDelegate(QStringList arguments, QObject* paren
       statusItemService_(backgroundService(ConnectorPaths::menuBarPlist)),
       controller_(std::make_unique<ConnectorController>(Platform{
           .service = *service_, .statusItemService = *statusItemService_, .info = Bundle::mainInfo()})),
-      arguments_(std::move(arguments)) {}
+      arguments_(std::move(arguments)) {
+    if (const std::optional<QString> tool = LifecycleProbe::serviceManagerTool())
+        controller_->serviceManagerTool = *tool;
+}
 
 // The window goes before the controller it shows.
 ConnectorAppDelegate::~ConnectorAppDelegate() {
@@ -87,8 +99,8 @@ ConnectorAppDelegate::~ConnectorAppDelegate() {
 
 void ConnectorAppDelegate::applicationWillFinishLaunching() {
     ConnectorSettings::registerDefaults();
-    // An accessory application has no Dock icon or menu bar of its own; on Linux the desktop entry is hidden
-    // from the application menus (NoDisplay) and only the tray icon shows.
+    // An accessory application has no Dock icon or menu bar of its own. On Linux the desktop entry is listed
+    // in the application menu: opening it again reaches this instance as a reopen and shows the window.
 }
 
 void ConnectorAppDelegate::applicationDidFinishLaunching() {
@@ -113,13 +125,25 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
         for (int attempt = 0; attempt < 50; ++attempt) {
             if ((co_await otherInstances()).isEmpty())
                 break;
+            if (attempt == 0)
+                LifecycleProbe::note(QStringLiteral("waiting for the old instance"));
             co_await QCoro::sleepFor(100ms);
         }
     }
 
-    // 2. One instance per user; the running one takes over this start's links or the reopen.
+    // 2. One instance per user; the running one takes over this start's links or the reopen. The lock
+    // decides between starts at the same moment, which would otherwise each see the other and both end;
+    // only where no lock can be had does the list of running instances decide.
     if (!isolated()) {
-        if (!(co_await otherInstances()).isEmpty()) {
+        // Named, not temporaries in the co_await operand: GCC 12 destroys those twice.
+        QString home = ConnectorPaths::home();
+        QCoro::Task<InstanceLock::Claim> claiming = InstanceLock::claim(std::move(home));
+        const InstanceLock::Claim claim = co_await std::move(claiming);
+        instanceLock_ = claim.lock;
+        bool another = claim.outcome == InstanceLock::Outcome::takenByAnother;
+        if (claim.outcome == InstanceLock::Outcome::unavailable)
+            another = !(co_await otherInstances()).isEmpty();
+        if (another) {
             co_await handOff();
             terminate("other-instance");
             co_return;
@@ -133,13 +157,38 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
         }
     }
 
-    // 3. The status item, in every application mode.
+    Async::spawn(registerWithDesktop(controller_.get()), "desktop registration");
+    if (const std::optional<int> every = LifecycleProbe::refreshEveryMs()) {
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this,
+                [this] { Async::spawn(controller_->refresh(), "probe refresh"); });
+        timer->start(*every);
+    }
+
+    // 3. The status item, in every application mode. Menu commands reach the window through showWindow.
     QPointer<ConnectorAppDelegate> self(this);
-    statusItem_ = std::make_unique<StatusItemController>(*controller_, [self](WindowPage page) {
-        if (self)
-            self->showWindow(page);
-    });
+    statusItem_ = std::make_unique<StatusItemController>(
+        *controller_,
+        [self](WindowPage page) {
+            if (self)
+                self->showWindow(page);
+        },
+        [self] {
+            if (self)
+                self->terminate("menu");
+        });
     LifecycleProbe::note(QStringLiteral("status item"));
+    LifecycleProbe::note(statusItem_->inTray() ? QStringLiteral("tray shown")
+                                               : QStringLiteral("tray missing"));
+    connect(statusItem_.get(), &StatusItemController::shownInTray, this,
+            [] { LifecycleProbe::note(QStringLiteral("tray shown")); });
+    connect(statusItem_.get(), &StatusItemController::toolTipSet, this,
+            [last = QString()](const QString& tip) mutable {
+                if (tip != last)
+                    LifecycleProbe::note(QStringLiteral("tooltip ") + tip);
+                last = tip;
+            });
+    StatusItemScreens::startIfAsked(*statusItem_);
 
     // 4. The automatic update schedule.
     if (!isolated())
@@ -153,8 +202,9 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
     // 5. Links that come with the launch arrive during this pause, so a start for a link opens no window.
     co_await QCoro::sleepFor(500ms);
 
-    // 6.
-    controller_->ensureBackgroundItem();
+    // 6. Awaited: the service manager is asked on a worker.
+    QCoro::Task<void> ensuring = controller_->ensureBackgroundItem();
+    co_await std::move(ensuring);
 
     // 7.
     if (ProcessInfo::hasFlag(arguments_, QStringLiteral("--after-rename")))
@@ -168,6 +218,7 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
         else
             showWindow(ConnectorSettings::startCompleted() ? WindowPage::overview : WindowPage::start);
     }
+    LifecycleProbe::note(QStringLiteral("launched"));
 }
 
 QCoro::Task<void> ConnectorAppDelegate::handOff() {
@@ -229,7 +280,8 @@ QCoro::Task<void> ConnectorAppDelegate::handleLink(QString link) {
 }
 
 bool ConnectorAppDelegate::windowVisible() const {
-    return window_ && window_->isVisible();
+    // Qt calls a minimized window visible; the platform does not, and neither does the decision to quit.
+    return window_ && window_->isVisible() && !window_->isMinimized();
 }
 
 void ConnectorAppDelegate::quitIfIdle() {
@@ -261,6 +313,7 @@ void ConnectorAppDelegate::showWindow(WindowPage page) {
             window_->move(frame.topLeft());
         }
     }
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
     window_->show();
     window_->raise();
     window_->activateWindow();
@@ -269,5 +322,10 @@ void ConnectorAppDelegate::showWindow(WindowPage page) {
     if (created) {
         if (const std::optional<int> after = LifecycleProbe::closeWindowAfterMs())
             QTimer::singleShot(*after, window_.get(), [window = window_.get()] { window->close(); });
+        if (const std::optional<int> after = LifecycleProbe::minimizeWindowAfterMs())
+            QTimer::singleShot(*after, window_.get(), [window = window_.get()] {
+                window->showMinimized();
+                LifecycleProbe::note(QStringLiteral("window minimized"));
+            });
     }
 }

@@ -14,6 +14,7 @@
 class BackgroundService;
 class ConnectorController;
 class StatusItemController;
+class InstanceLock;
 class QWidget;
 namespace InstanceChannel {
 class Listener;
@@ -76,4 +77,6 @@ private:
     QStringList arguments_;
 
     std::unique_ptr<InstanceChannel::Listener> listener_;
+    // Held while this process is the user's one instance (InstanceLock.h).
+    std::shared_ptr<InstanceLock> instanceLock_;
 };

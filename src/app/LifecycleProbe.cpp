@@ -31,4 +31,27 @@ std::optional<int> closeWindowAfterMs() {
     return value;
 }
 
+std::optional<QString> serviceManagerTool() {
+    const QString value = qEnvironmentVariable("ORVANE_CONNECTOR_PROBE_SERVICE_MANAGER");
+    if (value.isEmpty())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> refreshEveryMs() {
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("ORVANE_CONNECTOR_PROBE_REFRESH_MS", &ok);
+    if (!ok || value <= 0)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> minimizeWindowAfterMs() {
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("ORVANE_CONNECTOR_PROBE_MINIMIZE_WINDOW_MS", &ok);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
 } // namespace LifecycleProbe

@@ -9,13 +9,25 @@
 //
 //   ORVANE_CONNECTOR_PROBE=<file>   append one line per lifecycle event: "<steady-clock ms> <event>", e.g.
 //                                   "status item", "window overview", "window hidden", "reopen",
-//                                   "link <url> handled", "quit idle", "quit other-instance".
+//                                   "link <url> handled", "quit idle", "quit other-instance",
+//                                   "waiting for the old instance", "launched" (the launch's last step),
+//                                   "tray shown", "tray missing", "tooltip <text>" (when it changes).
 //                                   The clock is the system's monotonic clock, comparable across processes.
 //   ORVANE_CONNECTOR_PROBE_CLOSE_WINDOW_MS=<n>   close the main window (as its close button does) n ms after
 //                                   it was first shown.
+//   ORVANE_CONNECTOR_PROBE_SERVICE_MANAGER=<program>   the service-manager tool that starts and restarts the
+//                                   bridge's agent (a stand-in that manages a stand-in bridge).
+//   ORVANE_CONNECTOR_PROBE_REFRESH_MS=<n>   refresh the controller every n ms from the start, so a test need
+//                                   not wait for the status item's or the window's own pace.
+// Events of the desktop registration: "desktop registered" once the launch's registration has finished.
 namespace LifecycleProbe {
 
 void note(const QString& event);
 std::optional<int> closeWindowAfterMs();
+std::optional<QString> serviceManagerTool();
+std::optional<int> refreshEveryMs();
+// ORVANE_CONNECTOR_PROBE_MINIMIZE_WINDOW_MS=<n>: minimize the main window n ms after it was first shown
+// (event "window minimized").
+std::optional<int> minimizeWindowAfterMs();
 
 } // namespace LifecycleProbe

@@ -40,6 +40,16 @@ bool hasEnded(const QString& procDir) {
 
 } // namespace
 
+bool isAgent(const QString& procDir) {
+    QFile file(procDir + QStringLiteral("/cmdline"));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QList<QByteArray> arguments = file.read(1 << 20).split('\0');
+    if (!arguments.isEmpty())
+        arguments.removeFirst(); // the program itself
+    return arguments.contains(QByteArrayLiteral("--agent"));
+}
+
 std::optional<QString> homeOf(const QString& procDir) {
     QFile environ(procDir + QStringLiteral("/environ"));
     if (!environ.open(QIODevice::ReadOnly))
@@ -75,7 +85,8 @@ QList<pid_t> find(const QString& bundleID, pid_t except, const QString& home, co
         auto known = bundleMatches.constFind(*bundle);
         if (known == bundleMatches.constEnd())
             known = bundleMatches.insert(*bundle, Bundle::at(*bundle).identifier() == bundleID);
-        if (!*known || hasEnded(procDir))
+        // A process in agent mode is about to become the bridge, not a second application.
+        if (!*known || hasEnded(procDir) || isAgent(procDir))
             continue;
         // An unreadable environment counts as ours: keeping one instance matters more than a rare false
         // match.

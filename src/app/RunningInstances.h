@@ -7,8 +7,9 @@
 
 #include <sys/types.h>
 
-// The running connector processes of this user, found in /proc (Linux has no registry of running
-// applications): a process counts when its executable lies in a bundle whose identifier is `bundleID`.
+// The running connector applications of this user, found in /proc (Linux has no registry of running
+// applications): a process counts when its executable lies in a bundle whose identifier is `bundleID` and it
+// does not run in agent mode.
 //
 // "This user" means the same user id and the same home directory: everything the connector shares between
 // its processes (preferences, the bridge's data, the channel to the running instance) lives under the home,
@@ -19,6 +20,10 @@ namespace RunningInstances {
 
 QList<pid_t> find(const QString& bundleID, pid_t except, const QString& home,
                   const QString& procRoot = QStringLiteral("/proc"));
+
+// True when the process was started in agent mode (`--agent` among its arguments): before its execve into the
+// bridge it runs the connector's executable, yet it is no application instance.
+bool isAgent(const QString& procDir);
 
 // The home a process was started with (its HOME), or nothing when its environment cannot be read.
 std::optional<QString> homeOf(const QString& procDir);

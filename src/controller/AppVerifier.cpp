@@ -17,12 +17,32 @@ bool AppVerifier::isSigned(const QString& app, const QString& identifier) const 
 }
 
 bool AppVerifier::isSenvik(const QString& app, const QString& bundleID) const {
-    if (!ConnectorPaths::senvikApps.contains(bundleID))
-        return false;
-    const std::optional<QString> identifier = Bundle::at(app).identifier();
+    return verifiedSenvik(app, bundleID) != nullptr;
+}
+
+std::shared_ptr<const OpenedBundle> AppVerifier::verifiedSenvik(const QString& app,
+                                                                const QString& bundleID) const {
+    if (!ConnectorPaths::senvikApps.contains(bundleID) || !signing_)
+        return nullptr;
+    std::shared_ptr<const OpenedBundle> bundle = OpenedBundle::open(app);
+    if (!bundle)
+        return nullptr;
+    const Bundle read{bundle->path(), Bundle::infoAt(bundle->fd())};
+    const std::optional<QString> identifier = read.identifier();
     if (!identifier || *identifier != bundleID)
-        return false;
-    return isSigned(app, bundleID);
+        return nullptr;
+    const std::optional<SigningInformation> information =
+        signing_->checkOpen(bundle->fd(), app, requirement(bundleID));
+    if (!information || information->teamIdentifier != ConnectorPaths::teamID)
+        return nullptr;
+    return bundle;
+}
+
+QCoro::Task<std::shared_ptr<const OpenedBundle>> AppVerifier::checkOpen(QString app, QString bundleID) const {
+    // Named for the same reason as in check().
+    auto job = [verifier = *this, app, bundleID] { return verifier.verifiedSenvik(app, bundleID); };
+    QCoro::Task<std::shared_ptr<const OpenedBundle>> task = Async::onWorker(std::move(job));
+    co_return co_await std::move(task);
 }
 
 QCoro::Task<bool> AppVerifier::check(QString app, QString bundleID) const {

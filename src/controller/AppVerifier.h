@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CodeSigning.h"
+#include "OpenedBundle.h"
 
 #include <QCoroTask>
 #include <QString>
@@ -25,6 +26,13 @@ public:
 
     // isSenvik on a worker, awaited; never blocks the caller's thread.
     QCoro::Task<bool> check(QString app, QString bundleID) const;
+
+    // The bundle at `app`, opened once and checked like isSenvik through that descriptor; nothing when it is
+    // no genuine companion app. Whoever starts it afterwards starts exactly what was checked. Slow.
+    std::shared_ptr<const OpenedBundle> verifiedSenvik(const QString& app, const QString& bundleID) const;
+
+    // verifiedSenvik on a worker, awaited.
+    QCoro::Task<std::shared_ptr<const OpenedBundle>> checkOpen(QString app, QString bundleID) const;
 
 private:
     std::shared_ptr<const CodeSigning> signing_;

@@ -19,9 +19,14 @@ bool isolated() {
 }
 
 // A mounted disk image or the system's quarantine copy: an item registered from there would vanish with it.
+// On Linux the same holds for removable media (mounted under /media or /run/media) and for a running
+// AppImage, whose contents are a temporary mount under /tmp/.mount_*.
 bool runsFromWrongLocation(const QString& bundlePath) {
     return bundlePath.startsWith(QStringLiteral("/Volumes/")) ||
-           bundlePath.contains(QStringLiteral("/AppTranslocation/"));
+           bundlePath.contains(QStringLiteral("/AppTranslocation/")) ||
+           bundlePath.startsWith(QStringLiteral("/media/")) ||
+           bundlePath.startsWith(QStringLiteral("/run/media/")) ||
+           bundlePath.startsWith(QStringLiteral("/tmp/.mount_"));
 }
 
 bool unregistered(Status status) {
@@ -58,6 +63,51 @@ QList<Candidate> candidates(const std::shared_ptr<Workspace>& workspace, bool on
     return result;
 }
 
+struct Registration {
+    Background background = Background::Checking{};
+    bool announce = false; // a registration of this process enabled the item
+    Status atLogin = Status::notRegistered;
+};
+
+// The service-manager part of ensureBackgroundItem(): blocking, so it runs on a worker.
+Registration registerItems(BackgroundService& service, BackgroundService& statusItemService,
+                           bool showsAtLogin) {
+    Registration done;
+    const Status status = service.status();
+    if (!isKnown(status)) {
+        done.background = Background::Failed{QStringLiteral("系统返回了不认识的状态")};
+    } else if (unregistered(status)) {
+        try {
+            service.registerItem();
+            if (service.status() == Status::requiresApproval) {
+                done.background = Background::RequiresApproval{};
+            } else {
+                done.background = Background::Enabled{};
+                done.announce = true;
+            }
+        } catch (const std::exception& error) {
+            if (service.status() == Status::requiresApproval)
+                done.background = Background::RequiresApproval{};
+            else
+                done.background = Background::Failed{description(error)};
+        }
+    } else if (status == Status::enabled) {
+        done.background = Background::Enabled{};
+    } else {
+        done.background = Background::RequiresApproval{};
+    }
+
+    if (showsAtLogin && unregistered(statusItemService.status())) {
+        try {
+            statusItemService.registerItem();
+        } catch (const std::exception&) {
+            // The status below shows the outcome.
+        }
+    }
+    done.atLogin = statusItemService.status();
+    return done;
+}
+
 QCoro::Task<void> startAndRefresh(QPointer<ConnectorController> controller, QString tool) {
     co_await SystemTools::kickstartAgent(false, tool);
     co_await BridgeAdmin::waitUntilRunning(15);
@@ -67,48 +117,31 @@ QCoro::Task<void> startAndRefresh(QPointer<ConnectorController> controller, QStr
 
 } // namespace
 
-void ConnectorController::ensureBackgroundItem() {
+QCoro::Task<void> ConnectorController::ensureBackgroundItem() {
     if (isolated()) {
         storeBackground(Background::Enabled{});
-        return;
+        co_return;
     }
     if (runsFromWrongLocation(bundlePath)) {
         storeBackground(Background::WrongLocation{});
-        return;
+        co_return;
     }
-
-    const Status status = service.status();
-    if (!isKnown(status)) {
-        storeBackground(Background::Failed{QStringLiteral("系统返回了不认识的状态")});
-    } else if (unregistered(status)) {
-        try {
-            service.registerItem();
-            if (service.status() == Status::requiresApproval) {
-                storeBackground(Background::RequiresApproval{});
-            } else {
-                storeBackground(Background::Enabled{});
-                Async::spawn(announce(true), "announce after registration");
-            }
-        } catch (const std::exception& error) {
-            if (service.status() == Status::requiresApproval)
-                storeBackground(Background::RequiresApproval{});
-            else
-                storeBackground(Background::Failed{description(error)});
-        }
-    } else if (status == Status::enabled) {
-        storeBackground(Background::Enabled{});
-    } else {
-        storeBackground(Background::RequiresApproval{});
-    }
-
-    if (ConnectorSettings::showsStatusItemAtLogin() && unregistered(statusItemService.status())) {
-        try {
-            statusItemService.registerItem();
-        } catch (const std::exception&) {
-            // The status below shows the outcome.
-        }
-    }
-    storeStatusItemAtLogin(statusItemService.status());
+    // Each status read and registration asks the service manager and may take its whole time-out: all of
+    // it runs on a worker, and the outcome is stored here afterwards in the same order as before.
+    const QPointer<ConnectorController> self(this);
+    BackgroundService* const agentItem = &service;
+    BackgroundService* const loginItem = &statusItemService;
+    const bool showsAtLogin = ConnectorSettings::showsStatusItemAtLogin();
+    auto job = [agentItem, loginItem, showsAtLogin] {
+        return registerItems(*agentItem, *loginItem, showsAtLogin);
+    };
+    const Registration done = co_await Async::onWorker(std::move(job));
+    if (!self)
+        co_return;
+    storeBackground(done.background);
+    if (done.announce)
+        Async::spawn(announce(true), "announce after registration");
+    storeStatusItemAtLogin(done.atLogin);
 }
 
 QCoro::Task<void> ConnectorController::announce(bool onlyRunning) {
@@ -165,28 +198,57 @@ QCoro::Task<void> ConnectorController::reregisterBackgroundItem() {
     }
     if (!self)
         co_return;
-    try {
-        service.registerItem();
-    } catch (const std::exception&) {
-    }
-    ensureBackgroundItem();
+    BackgroundService* const agentItem = &service;
+    auto registration = [agentItem] {
+        try {
+            agentItem->registerItem();
+        } catch (const std::exception&) {
+        }
+    };
+    co_await Async::onWorker(std::move(registration));
+    if (!self)
+        co_return;
+    QCoro::Task<void> ensuring = ensureBackgroundItem();
+    co_await std::move(ensuring);
 }
 
 void ConnectorController::setStatusItemAtLogin(bool on) {
     if (isolated())
         return;
     ConnectorSettings::setShowsStatusItemAtLogin(on);
-    try {
-        if (on)
-            statusItemService.registerItem();
-        else
-            statusItemService.unregisterNow();
-    } catch (const std::exception& error) {
-        storeNotice(
-            (on ? QStringLiteral("没能登记状态栏登录项：") : QStringLiteral("没能注销状态栏登录项：")) +
-            description(error));
-    }
-    storeStatusItemAtLogin(statusItemService.status());
+    Async::spawn(switchStatusItemAtLogin(on), "login item switch");
+}
+
+QCoro::Task<void> ConnectorController::switchStatusItemAtLogin(bool on) {
+    if (isolated())
+        co_return;
+    // The service manager may take its whole time-out: the switch's work runs on a worker.
+    struct Outcome {
+        std::optional<QString> failure;
+        Status status = Status::notRegistered;
+    };
+    const QPointer<ConnectorController> self(this);
+    BackgroundService* const loginItem = &statusItemService;
+    auto job = [loginItem, on] {
+        Outcome outcome;
+        try {
+            if (on)
+                loginItem->registerItem();
+            else
+                loginItem->unregisterNow();
+        } catch (const std::exception& error) {
+            outcome.failure = description(error);
+        }
+        outcome.status = loginItem->status();
+        return outcome;
+    };
+    const Outcome outcome = co_await Async::onWorker(std::move(job));
+    if (!self)
+        co_return;
+    if (outcome.failure)
+        storeNotice((on ? QStringLiteral("没能登记状态栏登录项：") : QStringLiteral("没能注销状态栏登录项：")) +
+                    *outcome.failure);
+    storeStatusItemAtLogin(outcome.status);
 }
 
 void ConnectorController::openLoginItemsSettings() {

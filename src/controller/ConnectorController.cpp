@@ -24,6 +24,14 @@ ConnectorController::ConnectorController(Platform platform, QObject* parent)
 
 ConnectorController::~ConnectorController() = default;
 
+// The list of observable fields names each getter with the type its store function takes.
+#define CONNECTOR_CHECK_GETTER(Type, name, Name)                                                             \
+    static_assert(                                                                                           \
+        std::is_same_v<std::remove_cvref_t<decltype(std::declval<const ConnectorController&>().name())>,     \
+                       Type>);
+CONNECTOR_OBSERVABLE_FIELDS(CONNECTOR_CHECK_GETTER)
+#undef CONNECTOR_CHECK_GETTER
+
 // Store functions: mechanical, one announcement per assignment.
 void ConnectorController::storeBackground(Background value) {
     assign(background_, std::move(value));
@@ -385,13 +393,22 @@ void ConnectorController::resetUnreachable() {
 QCoro::Task<void> ConnectorController::refresh() {
     if (uninstalling_)
         co_return;
-    if (background_.is<Background::RequiresApproval>() || background_.is<Background::Checking>())
-        ensureBackgroundItem();
-    storeStatusItemAtLogin(statusItemService.status());
-
     // The application keeps its controller for its whole life; tests and teardown may not, so every
     // resumption checks that the object is still there.
     const QPointer<ConnectorController> self(this);
+    if (background_.is<Background::RequiresApproval>() || background_.is<Background::Checking>()) {
+        QCoro::Task<void> ensuring = ensureBackgroundItem();
+        co_await std::move(ensuring);
+        if (!self)
+            co_return;
+    }
+    // The status asks the service manager: off the main thread too.
+    BackgroundService* const loginItem = &statusItemService;
+    auto readLoginItem = [loginItem] { return loginItem->status(); };
+    const BackgroundService::Status atLogin = co_await Async::onWorker(std::move(readLoginItem));
+    if (!self)
+        co_return;
+    storeStatusItemAtLogin(atLogin);
 
     nlohmann::json status;
     bool answered = false;

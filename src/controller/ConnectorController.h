@@ -8,8 +8,11 @@
 #include "StrellStatus.h"
 
 #include "BackgroundService.h"
+#include "DesktopRegistration.h"
 #include "Platform.h"
 #include "SystemTools.h"
+#include "UpdateDownload.h"
+#include "UpdateFiles.h"
 #include "UpdateState.h"
 
 #include <QCoroTask>
@@ -20,12 +23,41 @@
 #include <QUrl>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <optional>
 
 struct ControllerTestAccess;
 struct DiagnosticCheck;
+
+// The observable fields, each named once: X(type, name, Name) stands for the getter `name()`, the store
+// function `storeName(type)` and the member `name_`. The controller declares its store functions from this
+// list and the tests check that each of them announces, so a new observable field is one more line here.
+#define CONNECTOR_OBSERVABLE_FIELDS(X)                                                                       \
+    X(Background, background, Background)                                                                    \
+    X(BackgroundService::Status, statusItemAtLogin, StatusItemAtLogin)                                       \
+    X(std::optional<BridgeStatus>, bridge, Bridge)                                                           \
+    X(QList<Engine>, engines, Engines)                                                                       \
+    X(QList<CliTool>, cliTools, CliTools)                                                                    \
+    X(bool, cliBusy, CliBusy)                                                                                \
+    X(std::optional<QString>, cliMessage, CliMessage)                                                        \
+    X(bool, cliAvailable, CliAvailable)                                                                      \
+    X(std::optional<CliActivity>, cliActivity, CliActivity)                                                  \
+    X(std::optional<CliResult>, cliResult, CliResult)                                                        \
+    X(QList<Pairing>, pairings, Pairings)                                                                    \
+    X(std::optional<QString>, notice, Notice)                                                                \
+    X(bool, uninstalling, Uninstalling)                                                                      \
+    X(UpdateState, update, Update)                                                                           \
+    X(bool, waitsToInstall, WaitsToInstall)                                                                  \
+    X(std::optional<QDateTime>, lastRefresh, LastRefresh)                                                    \
+    X(std::optional<StrellStatus>, strell, Strell)                                                           \
+    X(bool, strellBusy, StrellBusy)                                                                          \
+    X(std::optional<QString>, strellMessage, StrellMessage)                                                  \
+    X(bool, strellError, StrellError)                                                                        \
+    X(std::optional<SessionHooksStatus>, sessionHooks, SessionHooks)                                         \
+    X(bool, sessionHooksBusy, SessionHooksBusy)                                                              \
+    X(std::optional<QString>, sessionHooksMessage, SessionHooksMessage)
 
 // The application's one observable model: everything the status menu and the window show, and every
 // operation they start. Main thread only. Each observable field has a getter and a private store function
@@ -111,8 +143,9 @@ public:
     QString updateWaitLine() const;
 
     // Operations that refresh() calls, each defined in the source file of its own concern. Virtual so that
-    // the points at which the refresh calls them can be observed on their own.
-    virtual void ensureBackgroundItem();
+    // the points at which the refresh calls them can be observed on their own. ensureBackgroundItem() asks
+    // the service manager on a worker; callers await it.
+    virtual QCoro::Task<void> ensureBackgroundItem();
 
     // Background items and the bridge start (BackgroundItems.cpp).
     QCoro::Task<void> announce(bool onlyRunning);
@@ -130,20 +163,26 @@ public:
     // of a legacy rename, with --after-rename) and for every link addressed to the connector. Never fail.
     void startUpdateChecks();
     void finishLegacyRename(bool restartBridge);
-    QCoro::Task<void> handle(QUrl link);
 
     // Executor tools (ExecutorTools.cpp): the result line of a finished command, from the tools and the
     // bridge's closing message as the refresh after the work left them.
     static QString cliSummary(const QString& command, const QList<CliTool>& tools,
                               const std::optional<QString>& message);
 
-    // Pairing (Pairing.cpp). handle() answers a pairing link given as its original text; the QUrl form
-    // above passes its text on. disconnect() starts revoking a pairing and returns at once. openSenvik()
-    // brings a companion app to the front or starts one.
+    // Pairing (Pairing.cpp). handle() answers a pairing link given as its original text (a parsed QUrl has
+    // already lower-cased scheme and host, which the check must see as sent); it never throws.
+    // disconnect() starts revoking a pairing and returns at once. openSenvik() brings a companion app to the
+    // front or starts one.
     QCoro::Task<void> handle(QString link);
     using QObject::disconnect;
     void disconnect(const Pairing& pairing);
     QCoro::Task<void> openSenvik();
+
+    // Session hooks and gateway routing (SessionHooks.cpp, StrellAction.cpp). Each keeps one action of its
+    // kind at a time through its busy flag and refreshes before clearing it, so the cards re-enable on the
+    // bridge's new report. strellAction() returns whether the bridge took the command.
+    QCoro::Task<void> setSessionHooks(bool on);
+    QCoro::Task<bool> strellAction(QString command, StrellDraft draft, qint64 revision);
 
     // Start page progress (StartProgress.cpp). Cheap to read: whether a companion app is installed is looked up
     // on a worker at most every few seconds, and a new answer is announced through changed().
@@ -164,6 +203,40 @@ public:
     std::chrono::milliseconds bridgeStopStep{500};
     std::function<void()> terminateApplication;
 
+    // Legacy rename and desktop registration (LegacyRename.cpp). The registration is the desktop's record of
+    // where the connector lives (links, application menu); the launch and a rename write it, the uninstall
+    // removes it. startedAt() and waitForRestart() read the bridge's "startedAt"; the waits after the bridge
+    // restarts, the plain start and the start after re-registration are fields so tests can shorten them.
+    std::shared_ptr<DesktopRegistration> desktopRegistration = systemDesktopRegistration();
+    std::array<double, 3> restartWaitSeconds{30, 30, 60};
+    QCoro::Task<void> registerWithDesktop();   // outside isolated validation; never fails
+    QCoro::Task<void> unregisterFromDesktop(); // for the uninstall; never fails
+    static QCoro::Task<std::optional<QString>> startedAt();
+    static QCoro::Task<bool> waitForRestart(std::optional<QString> before, double seconds);
+
+    // Self-update (UpdateCheck.cpp, UpdateStaging.cpp, UpdateInstall.cpp).
+    QCoro::Task<void> checkForUpdates(bool userInitiated);
+    static QCoro::Task<QString> fetch(UpdateInfo info, QUrl from, UpdateDownload::Progress progress);
+    static QString sha256(const QString& path); // blocking: call it on a worker
+    static bool systemAtLeast(const QString& version);
+    static QCoro::Task<QString> stage(UpdateInfo info, QString dmg, QString replacing, UpdateFiles::Tools tools,
+                                      AppVerifier verifier);
+    static QCoro::Task<void> verifyConnector(QString app, qint64 build, UpdateFiles::Tools tools,
+                                             AppVerifier verifier);
+    void requestInstall();
+    void installNow();
+    void cancelInstallWait();
+    void installUpdate(UpdateInfo info, QString staged);
+    void installFailed(const QString& text); // the installation task's end when the swap or relaunch fails
+    UpdateFiles::Tools updateTools = UpdateFiles::Tools::forBundle(bundlePath); // tests: the built helpers
+    std::function<void()> quitAfterUpdate;                                      // default: QCoreApplication::quit
+    std::chrono::milliseconds firstUpdateCheck{std::chrono::seconds(20)};
+    std::chrono::milliseconds updateCheckInterval{std::chrono::hours(6)};
+
+    // Hardening (BackgroundItems.cpp): the login-item switch's work, awaitable; setStatusItemAtLogin() starts
+    // it and returns at once.
+    QCoro::Task<void> switchStatusItemAtLogin(bool on);
+
 signals:
     // Any observable field was assigned; observers read the new values.
     void changed();
@@ -171,29 +244,11 @@ signals:
 private:
     friend struct ControllerTestAccess;
 
-    void storeBackground(Background value);
-    void storeStatusItemAtLogin(BackgroundService::Status value);
-    void storeBridge(std::optional<BridgeStatus> value);
-    void storeEngines(QList<Engine> value);
-    void storeCliTools(QList<CliTool> value);
-    void storeCliBusy(bool value);
-    void storeCliMessage(std::optional<QString> value);
-    void storeCliAvailable(bool value);
-    void storeCliActivity(std::optional<CliActivity> value);
-    void storeCliResult(std::optional<CliResult> value);
-    void storePairings(QList<Pairing> value);
-    void storeNotice(std::optional<QString> value);
-    void storeUninstalling(bool value);
-    void storeUpdate(UpdateState value); // clears waitsToInstall when anything but ready is stored
-    void storeWaitsToInstall(bool value);
-    void storeLastRefresh(std::optional<QDateTime> value);
-    void storeStrell(std::optional<StrellStatus> value);
-    void storeStrellBusy(bool value);
-    void storeStrellMessage(std::optional<QString> value);
-    void storeStrellError(bool value);
-    void storeSessionHooks(std::optional<SessionHooksStatus> value);
-    void storeSessionHooksBusy(bool value);
-    void storeSessionHooksMessage(std::optional<QString> value);
+    // One store function per observable field; storeUpdate also withdraws waitsToInstall when anything but
+    // ready is stored.
+#define CONNECTOR_DECLARE_STORE(Type, name, Name) void store##Name(Type value);
+    CONNECTOR_OBSERVABLE_FIELDS(CONNECTOR_DECLARE_STORE)
+#undef CONNECTOR_DECLARE_STORE
 
     template <typename T> void assign(T& field, T value) {
         field = std::move(value);
@@ -242,4 +297,11 @@ private:
     void lookUpSenvikApp() const;
     mutable bool senvikAppInstalled_ = false;
     mutable std::optional<std::chrono::steady_clock::time_point> senvikAppLookup_; // last lookup started
+
+    // Legacy rename (LegacyRename.cpp).
+    QCoro::Task<void> renameBundle(QString from, QString to);
+    QCoro::Task<void> restartBridgeAfterRename();
+
+    // Hardening (Pairing.cpp): the pairing answer itself; handle() wraps it so that nothing escapes.
+    QCoro::Task<void> answerPairing(QString link);
 };

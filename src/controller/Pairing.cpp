@@ -17,21 +17,28 @@ const QString handOverPrefix = QStringLiteral("没能把连接票交给 Orvane�
 
 } // namespace
 
-QCoro::Task<void> ConnectorController::handle(QUrl link) {
-    // Scheme and host are compared case-sensitively, which a QUrl can no longer tell: callers that still have
-    // the link's original text should pass that instead.
-    // Named, not a temporary: GCC 12 destroys temporaries inside a co_await operand twice.
-    QString text = link.toString(QUrl::FullyEncoded);
-    co_await handle(std::move(text));
+QCoro::Task<void> ConnectorController::handle(QString link) {
+    // Never fails towards the shell: whatever a check throws ends this link's handling with a log line.
+    try {
+        QCoro::Task<void> answering = answerPairing(std::move(link));
+        co_await std::move(answering);
+    } catch (const std::exception& error) {
+        qWarning("answering a pairing link failed: %s", error.what());
+    } catch (...) {
+        qWarning("answering a pairing link failed");
+    }
 }
 
-QCoro::Task<void> ConnectorController::handle(QString link) {
+QCoro::Task<void> ConnectorController::answerPairing(QString link) {
     const std::optional<PairRequest> request = PairRequest::from(link);
     if (!request)
         co_return;
     const QPointer<ConnectorController> self(this);
 
-    ensureBackgroundItem();
+    QCoro::Task<void> ensuring = ensureBackgroundItem();
+    co_await std::move(ensuring);
+    if (!self)
+        co_return;
     const bool up = co_await BridgeAdmin::waitUntilRunning(bridgeWaitSeconds);
     if (!self)
         co_return;
@@ -53,7 +60,11 @@ QCoro::Task<void> ConnectorController::handle(QString link) {
         storeNotice(signatureNotice);
         co_return;
     }
-    const bool genuine = co_await verifier.check(*location, request->bundleID);
+    // The bundle is opened once and checked through that descriptor; the ticket goes to exactly what was
+    // checked, even if the path is swapped while the bridge makes the ticket.
+    QCoro::Task<std::shared_ptr<const OpenedBundle>> checking =
+        verifier.checkOpen(*location, request->bundleID);
+    const std::shared_ptr<const OpenedBundle> genuine = co_await std::move(checking);
     if (!self)
         co_return;
     if (!genuine) {
@@ -84,7 +95,9 @@ QCoro::Task<void> ConnectorController::handle(QString link) {
         co_return;
     failure.reset();
     try {
-        co_await open(answer, *location, false);
+        const std::shared_ptr<Workspace> apps = workspace;
+        QCoro::Task<void> opening = apps->openVerified(answer, genuine, false);
+        co_await std::move(opening);
     } catch (const std::exception& error) {
         failure = failureText(error);
     }

@@ -2,13 +2,6 @@
 
 #include "JsonFields.h"
 
-nlohmann::json StrellDraft::payload() const {
-    if (!enabled)
-        return nullptr;
-    return nlohmann::json{
-        {"rolePath", role.toStdString()}, {"origin", origin.toStdString()}, {"model", model.toStdString()}};
-}
-
 std::optional<StrellStatus> StrellStatus::parse(const nlohmann::json* value) {
     using namespace JsonFields;
     if (!value || !value->is_object())

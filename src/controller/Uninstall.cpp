@@ -171,15 +171,12 @@ QCoro::Task<void> ConnectorController::uninstall(bool deletingData) {
     if (stopped)
         storeBridge(std::nullopt);
 
-    const std::shared_ptr<Workspace> desktop = workspace;
-    auto forgetDesktop = [desktop] { desktop->unregisterFromDesktop(); };
-    try {
-        co_await Async::onWorker(std::move(forgetDesktop));
-    } catch (...) {
-        // A leftover launcher entry is harmless next to a bundle in the trash.
-    }
+    // Never fails: a leftover launcher entry is harmless next to a bundle in the trash.
+    co_await unregisterFromDesktop();
     if (!self)
         co_return;
+
+    const std::shared_ptr<Workspace> desktop = workspace;
 
     std::optional<QString> trashFailure;
     auto trash = [desktop, path = bundlePath] { desktop->trashItem(path); };

@@ -20,6 +20,3 @@ qint64 ConnectorController::currentBuild() const {
 QString ConnectorController::updateWaitLine() const {
     return UpdateGate::waitLine(bridge_ ? bridge_->openRuns : 0, cliBusy_, holdsAutoInstall);
 }
-
-// The install gate arrives with staging and installation; the refresh already calls it at its place.
-void ConnectorController::installUpdateIfIdle() {}

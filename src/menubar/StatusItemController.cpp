@@ -1,65 +1,286 @@
 #include "StatusItemController.h"
 
+#include "Async.h"
 #include "ConnectorController.h"
+#include "ConnectorSettings.h"
+#include "StatusMenu.h"
+#include "StatusMenuRenderer.h"
 
-#include <QApplication>
-#include <QIcon>
+#include <QCoreApplication>
+#include <QCoroTimer>
+#include <QCursor>
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QGuiApplication>
 #include <QMenu>
-#include <QPainter>
-#include <QPainterPath>
-#include <QPixmap>
-#include <QPointer>
+#include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <QVariant>
+
 
 namespace {
 
-// The housing with a prompt mark, drawn once in black; the tray shows it as it is.
-QIcon drawnIcon() {
-    QPixmap pixmap(36, 36);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(2, 2);
-    QPen pen(Qt::black, 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    painter.setPen(pen);
-    QPainterPath housing;
-    housing.moveTo(4.125, 15.75);
-    housing.lineTo(4.125, 7.875);
-    housing.arcTo(QRectF(9 - 4.875, 7.875 - 4.875, 9.75, 9.75), 180, -180);
-    housing.lineTo(13.875, 15.75);
-    housing.closeSubpath();
-    painter.drawPath(housing);
-    painter.drawPolyline(QPolygonF{{6.3, 9.5}, {8, 10.9}, {6.3, 12.3}});
-    painter.drawLine(QPointF(9.1, 12.6), QPointF(11.7, 12.6));
-    painter.end();
-    return QIcon(pixmap);
+using namespace std::chrono_literals;
+
+// The onboarding steps the start page still counts, recording a completed onboarding on the way.
+qint64 startStepsLeft(const ConnectorController& c) {
+    const StartProgress progress = c.startProgress();
+    progress.rememberIfComplete();
+    return progress.remaining();
+}
+
+// Whether the tray is a StatusNotifierItem host on the session bus (KDE Plasma, GNOME with the AppIndicator
+// extension). Qt then exports the menu over D-Bus, where widget rows are not shown.
+bool trayPlatform() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
 }
 
 } // namespace
 
 StatusItemController::StatusItemController(ConnectorController& controller, OpenWindow openWindow,
-                                           QObject* parent)
-    : QObject(parent), controller_(controller), openWindow_(std::move(openWindow)) {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        menu_ = std::make_unique<QMenu>();
-        QPointer<StatusItemController> self(this);
-        menu_->addAction(QStringLiteral("打开 Orvane 连接器"), this, [self] {
-            if (self && self->openWindow_)
-                self->openWindow_(WindowPage::overview);
-        });
-        menu_->addSeparator();
-        menu_->addAction(QStringLiteral("退出"), qApp, &QCoreApplication::quit);
-        item_ = std::make_unique<QSystemTrayIcon>(drawnIcon());
-        item_->setContextMenu(menu_.get());
-        item_->show();
-    }
+                                           Terminate terminate, QObject* parent)
+    : QObject(parent), controller_(controller), openWindow_(std::move(openWindow)),
+      terminate_(std::move(terminate)) {
+    // 1. The item.
+    item_ = std::make_unique<QSystemTrayIcon>();
+
+    // 2. The renderer reaches this object weakly: nothing runs once it is gone.
+    QPointer<StatusItemController> self(this);
+    renderer_ = std::make_unique<StatusMenuRenderer>([self](const MenuCommand& command) {
+        if (self)
+            self->perform(command);
+    });
+
+    // 3. The menu.
+    menu_ = std::make_unique<QMenu>();
+    menu_->setMinimumWidth(300);
+    menu_->setToolTipsVisible(true);
+    menu_->setSeparatorsCollapsible(false);
+    connect(menu_.get(), &QMenu::aboutToShow, this, &StatusItemController::menuWillOpen);
+    connect(menu_.get(), &QMenu::aboutToHide, this, &StatusItemController::menuDidClose);
+    item_->setContextMenu(menu_.get());
+    // A left click opens the same menu where the tray does not do it by itself.
+    connect(item_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger && !menu_->isVisible())
+            menu_->popup(item_->geometry().isValid() ? item_->geometry().bottomLeft() : QCursor::pos());
+    });
+    detectExportedMenu();
+
+    // 4.
     updateIcon();
-    connect(&controller_, &ConnectorController::changed, this, &StatusItemController::updateIcon);
+    // The menu has its rows before the tray first asks for them (trays over D-Bus read the layout ahead).
+    menuNeedsUpdate();
+
+    // 5. One scheduled run per announcement, no coalescing.
+    connect(&controller_, &ConnectorController::changed, this, &StatusItemController::changedLater,
+            Qt::QueuedConnection);
+
+    watchForTray();
+    // The menu, like every widget, hears of a new application palette; a new screen may bring a new density.
+    menu_->installEventFilter(this);
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, &StatusItemController::redrawIcon);
+
+    // 6.
+    Async::spawn(refreshLoop(self), "status item refresh");
 }
 
-StatusItemController::~StatusItemController() = default;
+StatusItemController::~StatusItemController() {
+    // The menu goes before the item that points at it, and a closing menu no longer reaches this object.
+    if (menu_)
+        menu_->disconnect(this);
+    if (item_)
+        item_->setContextMenu(nullptr);
+    menu_.reset();
+    item_.reset();
+}
+
+QCoro::Task<void> StatusItemController::refreshLoop(QPointer<StatusItemController> self) {
+    while (self) {
+        ConnectorController* controller = &self->controller_;
+        QCoro::Task<void> refreshing = controller->refresh();
+        co_await std::move(refreshing);
+        if (!self)
+            co_return;
+        const std::chrono::milliseconds interval = self->refreshInterval;
+        co_await QCoro::sleepFor(interval);
+    }
+}
+
+void StatusItemController::changedLater() {
+    updateIcon();
+    if (menuOpen_ && item_->contextMenu())
+        renderer_->render(StatusMenu::rows(snapshot()), *menu_);
+}
+
+MenuSnapshot StatusItemController::snapshot() {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const qint64 steps = startStepsLeft(controller_);
+    return MenuSnapshot::from(controller_, now, steps, ConnectorSettings::startCompleted(),
+                              ConnectorSettings::autoInstallUpdates());
+}
+
+void StatusItemController::menuNeedsUpdate() {
+    renderer_->render(StatusMenu::rows(snapshot()), *menu_);
+}
+
+void StatusItemController::menuWillOpen() {
+    menuOpen_ = true;
+    controller_.holdsAutoInstall = true;
+    renderer_->render(StatusMenu::rows(snapshot()), *menu_);
+    Async::spawn(controller_.refresh(), "refresh on menu open");
+}
+
+void StatusItemController::menuDidClose() {
+    menuOpen_ = false;
+    controller_.holdsAutoInstall = false;
+    // An update that waited for the menu to close may go ahead now.
+    QTimer::singleShot(0, this, [this] { controller_.installUpdateIfIdle(); });
+}
+
+void StatusItemController::perform(const MenuCommand& command) {
+    using C = MenuCommand::Case;
+    switch (command.which) {
+    case C::startBridge:
+        controller_.startBridge();
+        break;
+    case C::checkConnectorUpdate:
+        Async::spawn(controller_.checkForUpdates(true), "update check");
+        break;
+    case C::installConnectorUpdate:
+        controller_.requestInstall();
+        break;
+    case C::installConnectorUpdateNow:
+        controller_.installNow();
+        break;
+    case C::cancelConnectorUpdateWait:
+        controller_.cancelInstallWait();
+        break;
+    case C::checkCli:
+        Async::spawn(controller_.cliAction(QStringLiteral("cli-check"), std::nullopt, true), "tool check");
+        break;
+    case C::updateCli:
+        Async::spawn(controller_.cliAction(QStringLiteral("cli-update"), command.toolId, true),
+                     "tool update");
+        break;
+    case C::openSenvik:
+        Async::spawn(controller_.openSenvik(), "open Orvane");
+        break;
+    case C::openStart:
+        if (openWindow_)
+            openWindow_(WindowPage::start);
+        break;
+    case C::openOverview:
+        if (openWindow_)
+            openWindow_(WindowPage::overview);
+        break;
+    case C::openDiagnostics:
+        if (openWindow_)
+            openWindow_(WindowPage::diagnostics);
+        break;
+    case C::quit:
+        if (terminate_)
+            terminate_();
+        else
+            QCoreApplication::quit();
+        break;
+    }
+}
 
 void StatusItemController::updateIcon() {
-    if (item_)
-        item_->setToolTip(QStringLiteral("Orvane 连接器：") + controller_.healthTitle());
+    std::optional<QString> activity = controller_.update().activity();
+    if (!activity && controller_.cliActivity())
+        activity = controller_.cliActivity()->title();
+
+    const Health health = controller_.health();
+    MenuBarIcon::State state = MenuBarIcon::State::normal;
+    if (health.is<Health::Stopped>())
+        state = MenuBarIcon::State::stopped;
+    else if (activity)
+        state = MenuBarIcon::State::busy;
+    else if (health.is<Health::Attention>())
+        state = MenuBarIcon::State::attention;
+
+    if (iconState_ != state) {
+        item_->setIcon(MenuBarIcon::image(state));
+        iconState_ = state;
+        ++imageUpdates_;
+    }
+
+    const QString toolTip = QStringLiteral("Orvane 连接器：") + activity.value_or(health.title());
+    item_->setToolTip(toolTip);
+    ++toolTipUpdates_;
+    emit toolTipSet(toolTip);
+}
+
+bool StatusItemController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menu_.get() && event->type() == QEvent::ApplicationPaletteChange)
+        redrawIcon();
+    return QObject::eventFilter(watched, event);
+}
+
+// The image is drawn for the palette and the screens of the moment: forget it, so the next update draws anew.
+void StatusItemController::redrawIcon() {
+    iconState_.reset();
+    updateIcon();
+}
+
+void StatusItemController::watchForTray() {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        item_->show();
+        inTray_ = true;
+        return;
+    }
+    qInfo("Orvane 连接器：没有找到系统托盘，状态栏图标等托盘出现后再显示；可从应用菜单打开连接器窗口。");
+    // X11 trays announce themselves to the root window, and the xcb plug-in's native interface (a QObject
+    // whose class is private to Qt) passes that on as a signal, looked up by name.
+    bool announced = false;
+    if (QObject* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface()))
+        if (native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0)
+            announced = connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(checkTray()));
+    if (announced)
+        return;
+    // Elsewhere the tray is looked for again every two seconds; the look is one cheap query.
+    trayWatch_ = new QTimer(this);
+    trayWatch_->setInterval(2s);
+    connect(trayWatch_, &QTimer::timeout, this, &StatusItemController::checkTray);
+    trayWatch_->start();
+}
+
+void StatusItemController::checkTray() {
+    if (inTray_ || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    inTray_ = true;
+    if (trayWatch_)
+        trayWatch_->stop();
+    item_->show();
+    qInfo("Orvane 连接器：系统托盘出现了，状态栏图标已显示。");
+    emit shownInTray();
+}
+
+void StatusItemController::detectExportedMenu() {
+    if (!trayPlatform())
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    // Asked once, without waiting on the main thread, the same question Qt asks when it creates the icon.
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    ask << QStringLiteral("org.kde.StatusNotifierWatcher")
+        << QStringLiteral("IsStatusNotifierHostRegistered");
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask, 3000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        const QDBusPendingReply<QVariant> reply = *call;
+        if (reply.isError() || !reply.value().toBool())
+            return;
+        qInfo("Orvane 连接器：托盘通过 D-Bus 显示菜单，菜单行改为普通菜单项。");
+        renderer_->setPlainItems(true);
+        menuNeedsUpdate();
+    });
 }

@@ -1,35 +1,103 @@
 #pragma once
 
+#include "MenuBarIcon.h"
+#include "MenuCommand.h"
+#include "MenuSnapshot.h"
 #include "WindowState.h"
 
+#include <QCoroTask>
 #include <QObject>
+#include <QPointer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ConnectorController;
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
+class StatusMenuRenderer;
 
-// The connector's icon in the system tray and the menu under it. This first form keeps the icon, its tool tip
-// and two commands (open the window, quit); the full menu from the controller's snapshot and the periodic
-// refresh take this place.
-// Where the desktop has no tray the object still exists and simply shows nothing.
+// The connector's icon in the system tray and the menu under it, kept in step with the controller: it
+// refreshes the controller every 10 seconds while it lives, redraws the icon on every change, renders the
+// menu from a fresh snapshot when it opens and while it is open, and turns chosen commands into controller
+// operations or window pages. While the menu is open an automatic connector update waits.
+//
+// Where the desktop has no tray host, everything but the icon still runs, and the object keeps watching:
+// the icon appears as soon as a tray host does.
 class StatusItemController : public QObject {
     Q_OBJECT
 
 public:
     using OpenWindow = std::function<void(WindowPage)>;
+    using Terminate = std::function<void()>;
 
-    StatusItemController(ConnectorController& controller, OpenWindow openWindow, QObject* parent = nullptr);
+    // `terminate` ends the application through its orderly path (the menu's quit); by default the
+    // application object's quit.
+    StatusItemController(ConnectorController& controller, OpenWindow openWindow, Terminate terminate = {},
+                         QObject* parent = nullptr);
     ~StatusItemController() override;
 
-    // Recomputes the tool tip from the controller.
+    // Runs one menu command; called by the renderer.
+    void perform(const MenuCommand& command);
+    // Recomputes the icon's state (the image only when the state changed) and the tool tip (always).
     void updateIcon();
+    // Everything the menu shows, taken from the controller now.
+    MenuSnapshot snapshot();
+
+    // The menu's open and close, as the tray reports them.
+    void menuNeedsUpdate();
+    void menuWillOpen();
+    void menuDidClose();
+
+    QMenu& menu() const { return *menu_; }
+    QSystemTrayIcon& item() const { return *item_; }
+    StatusMenuRenderer& renderer() const { return *renderer_; }
+    bool menuOpen() const { return menuOpen_; }
+    std::optional<MenuBarIcon::State> iconState() const { return iconState_; }
+    // True once the icon is shown in a tray.
+    bool inTray() const { return inTray_; }
+
+    // How often the controller is refreshed; 10 seconds. Tests shorten it before the first refresh ends.
+    std::chrono::milliseconds refreshInterval{std::chrono::seconds(10)};
+
+    // How often the image and the tool tip were set (the image only on a change of state).
+    int imageUpdates() const { return imageUpdates_; }
+    int toolTipUpdates() const { return toolTipUpdates_; }
+
+signals:
+    // The tool tip was set (every updateIcon()).
+    void toolTipSet(const QString& toolTip);
+    // The icon went into a tray that appeared after the start.
+    void shownInTray();
+
+protected:
+    // A new palette (light or dark panels) or screen density redraws the icon.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    // Shows the icon once a tray host is there.
+    void checkTray();
+    void redrawIcon();
 
 private:
+    static QCoro::Task<void> refreshLoop(QPointer<StatusItemController> self);
+    void changedLater();
+    void watchForTray();
+    void detectExportedMenu();
+
     ConnectorController& controller_;
     OpenWindow openWindow_;
-    std::unique_ptr<QMenu> menu_;
+    Terminate terminate_;
     std::unique_ptr<QSystemTrayIcon> item_;
+    std::unique_ptr<StatusMenuRenderer> renderer_;
+    std::unique_ptr<QMenu> menu_;
+    bool menuOpen_ = false;
+    std::optional<MenuBarIcon::State> iconState_;
+    bool inTray_ = false;
+    QTimer* trayWatch_ = nullptr;
+    int imageUpdates_ = 0;
+    int toolTipUpdates_ = 0;
 };

@@ -5,7 +5,8 @@
 #include <optional>
 
 // The user's preferences, read and written straight through to the per-user store shared by every process of
-// the user (the agent mode reads it too, without an application object). Nothing is cached here.
+// the user (the agent mode reads it too, without an application object). Values are kept only while the
+// store's file is unchanged, so another process's writes are seen at the next read.
 namespace ConnectorSettings {
 
 // Fallbacks for keys the user never set; kept in memory only, never written to the store.

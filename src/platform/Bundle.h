@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <nlohmann/json.hpp>
 
@@ -8,7 +9,7 @@
 // An application bundle in the macOS layout, on every OS: <Name>.app/Contents/{MacOS/<exe>, Info.plist,
 // Resources/}. The Info dictionary is kept as a JSON object so Booleans, integers and texts stay apart.
 struct Bundle {
-    QString path;                               // the .app directory
+    QString path;                                   // the .app directory
     nlohmann::json info = nlohmann::json::object(); // empty when the bundle has no readable Info.plist
 
     QString contentsPath() const { return path + QStringLiteral("/Contents"); }
@@ -23,6 +24,9 @@ struct Bundle {
     // Reads the bundle at `path` (its Info.plist may be missing: then `info` is empty).
     static Bundle at(const QString& path);
 
+    // The Info dictionary of the bundle open as the folder `bundleFd`; empty when there is none.
+    static nlohmann::json infoAt(int bundleFd);
+
     // The bundle that holds an executable at <bundle>/Contents/MacOS/<exe>, if it sits in one.
     static std::optional<QString> containing(const QString& executablePath);
 
@@ -33,5 +37,10 @@ struct Bundle {
     static const nlohmann::json& mainInfo();
 };
 
-// Parses a property list (XML or binary) into JSON; nothing when it cannot be read or parsed.
+// Parses a property list (XML or binary) into JSON; nothing when it cannot be read or parsed. Only a regular
+// file is read, never through a link as its last component, and only up to a few megabytes.
 std::optional<nlohmann::json> readPropertyList(const QString& path);
+std::optional<nlohmann::json> parsePropertyList(const QByteArray& bytes);
+
+// The contents of the open file `fd` when it is a regular file of at most `limit` bytes.
+std::optional<QByteArray> readRegularFile(int fd, qint64 limit);

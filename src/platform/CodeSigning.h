@@ -18,9 +18,12 @@ struct SigningInformation {
 // have more than one key (a development build trusts its local key beside the release key).
 class SigningKeyring {
 public:
-    // Ignores a key that is not 32 bytes long, so a broken key can never match anything.
+    // Throws std::invalid_argument for a key that is not 32 bytes long: a broken compiled-in key must stop
+    // the start instead of quietly rejecting every genuine app.
     void add(const QString& team, const QByteArray& publicKey);
     QList<QByteArray> keysFor(const QString& team) const;
+    // Every key with its team, for checking a signature before the signed text is read.
+    QList<std::pair<QString, QByteArray>> all() const { return {keys_.begin(), keys_.end()}; }
     bool isEmpty() const { return keys_.empty(); }
 
 private:
@@ -39,6 +42,15 @@ public:
     // requirement does not compile, or the signature is missing, broken or does not satisfy it.
     virtual std::optional<SigningInformation> check(const QString& bundlePath,
                                                     const QString& requirement) const = 0;
+
+    // The same for the bundle open as the folder `bundleFd` (found at `bundlePath`): checks exactly that
+    // folder, whatever the path names by now. Implementations that cannot read through a descriptor check
+    // the path.
+    virtual std::optional<SigningInformation> checkOpen(int bundleFd, const QString& bundlePath,
+                                                        const QString& requirement) const {
+        Q_UNUSED(bundleFd);
+        return check(bundlePath, requirement);
+    }
 };
 
 // The checker as the application uses it, trusting this build's keys.

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include "OpenedBundle.h"
+
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -28,6 +30,16 @@ public:
     // Delivers `link` to the application bundle at `appPath`, bringing it to the front when `activate`.
     // Fails with Failure when the bundle cannot be read or the application cannot be started.
     virtual QCoro::Task<void> open(QUrl link, QString appPath, bool activate) = 0;
+
+    // The same for a bundle opened (and checked) before: starts exactly that bundle's executable, whatever
+    // lies at its path by now. Workspaces that cannot start through a descriptor use the path.
+    virtual QCoro::Task<void> openVerified(QUrl link, std::shared_ptr<const OpenedBundle> app,
+                                           bool activate) {
+        // Named: GCC 12 destroys temporaries inside a co_await operand twice.
+        QString path = app->path();
+        QCoro::Task<void> opening = open(std::move(link), std::move(path), activate);
+        co_await std::move(opening);
+    }
 
     // A running application: its process and the bundle its executable lies in.
     struct RunningApplication {
@@ -74,9 +86,6 @@ public:
         if (!item.moveToTrash())
             throw Failure(QStringLiteral("废纸篓不接受它（") + item.errorString() + QStringLiteral("）"));
     }
-    // Removes what the application registered with the desktop for itself (on Linux its desktop entry and
-    // URL-scheme association). The uninstall ignores its failures. Nothing to remove by default.
-    virtual void unregisterFromDesktop() {}
 };
 
 // The workspace of this OS.

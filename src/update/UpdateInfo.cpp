@@ -1,5 +1,7 @@
 #include "UpdateInfo.h"
 
+#include "JsonDepth.h"
+
 #include <cmath>
 #include <limits>
 
@@ -97,6 +99,9 @@ UpdateInfo UpdateInfo::fromJson(const nlohmann::json& object) {
 }
 
 UpdateInfo UpdateInfo::decode(const QByteArray& document) {
+    // Nesting far beyond any feed would overflow the stack when the value is copied or walked.
+    if (!JsonDepth::within(std::string_view(document.constData(), static_cast<std::size_t>(document.size()))))
+        throw DecodeError(QStringLiteral("更新清单不是有效的 JSON"));
     nlohmann::json parsed = nlohmann::json::parse(document.constBegin(), document.constEnd(), nullptr, false);
     if (parsed.is_discarded())
         throw DecodeError(QStringLiteral("更新清单不是有效的 JSON"));

@@ -202,7 +202,9 @@ TEST(AgentLauncher, LoginShellChoice) {
     EXPECT_EQ(loginShell(QStringLiteral("/bin/fish"), QStringLiteral("/bin/bash")),
               QStringLiteral("/bin/fish"));
     EXPECT_EQ(loginShell(std::nullopt, QStringLiteral("/bin/bash")), QStringLiteral("/bin/bash"));
-    EXPECT_EQ(loginShell(QString(), QStringLiteral("/bin/bash")), QStringLiteral("/bin/bash"));
+    // An empty shell field in the user database means /bin/sh, not "no shell".
+    EXPECT_EQ(loginShell(QString(), QStringLiteral("/bin/bash")), QStringLiteral("/bin/sh"));
+    EXPECT_EQ(loginShell(QString(), std::nullopt), QStringLiteral("/bin/sh"));
     EXPECT_EQ(loginShell(std::nullopt, std::nullopt), QStringLiteral("/bin/zsh"));
     EXPECT_EQ(loginShell(std::nullopt, QString()), QStringLiteral("/bin/zsh"));
 }

@@ -12,7 +12,6 @@
 
 #include <ostream>
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,9 +50,31 @@ mode_t modeOf(const QString& path) {
     return attributes.st_mode & 07777;
 }
 
-QString userShell() {
-    const passwd* entry = ::getpwuid(::getuid());
-    return entry && entry->pw_shell ? QString::fromUtf8(entry->pw_shell) : QString();
+// The agent asks the user database for the login shell first. Each run here gets a stand-in database
+// (nss_wrapper) whose entry for this user names `shellBody` as the shell, so every machine checks the same
+// thing whatever its users' shells are. The shell records how it was started in records()/shell-argv.
+QProcessEnvironment withLoginShell(const TestBundle& bundle, const QByteArray& shellBody) {
+    const QString shell = bundle.records() + QStringLiteral("/login shell");
+    EXPECT_TRUE(TestSupport::writeFile(
+        shell, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > \"$RECORD_DIR/shell-argv\"\n" + shellBody, 0755));
+    const QString passwd = bundle.records() + QStringLiteral("/passwd");
+    const QString group = bundle.records() + QStringLiteral("/group");
+    const QByteArray uid = QByteArray::number(::getuid());
+    const QByteArray gid = QByteArray::number(::getgid());
+    EXPECT_TRUE(TestSupport::writeFile(passwd, "tester:x:" + uid + ":" + gid + ":Tester:" +
+                                                   bundle.home().toUtf8() + ":" + shell.toUtf8() + "\n"));
+    EXPECT_TRUE(TestSupport::writeFile(group, "testers:x:" + gid + ":\n"));
+    QProcessEnvironment env = bundle.environment();
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(NSS_WRAPPER_LIBRARY));
+    env.insert(QStringLiteral("NSS_WRAPPER_PASSWD"), passwd);
+    env.insert(QStringLiteral("NSS_WRAPPER_GROUP"), group);
+    return env;
+}
+
+// A login shell that runs the command it is given with `path` as its PATH, after a greeting of its start-up
+// files.
+QByteArray shellWithPath(const QByteArray& path) {
+    return "echo 'Welcome back'\nPATH='" + path + "'\n[ \"$1\" = -ilc ] && eval \"$2\"\n";
 }
 
 Finished runAgent(const TestBundle& bundle, const QProcessEnvironment& env) {
@@ -67,7 +88,7 @@ const QByteArray plainInfo =
 TEST(AgentMode, StartsTheRuntimeWithTheBridgeScriptAndTheLogAsOutput) {
     TestBundle bundle(plainInfo);
     bundle.installRecordingRuntime();
-    const Finished run = runAgent(bundle, bundle.environment());
+    const Finished run = runAgent(bundle, withLoginShell(bundle, shellWithPath("/orvane/only")));
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, QByteArray()) << "everything goes to the bridge log";
@@ -83,58 +104,64 @@ TEST(AgentMode, StartsTheRuntimeWithTheBridgeScriptAndTheLogAsOutput) {
 
     const QStringList log = lines(readAll(bundle.bridgeLog()));
     ASSERT_EQ(log.size(), 2) << log.join(QLatin1Char('\n')).toStdString();
-    const QRegularExpressionMatch match = startLine.match(log[0]);
-    ASSERT_TRUE(match.hasMatch()) << log[0].toStdString();
+    EXPECT_TRUE(startLine.match(log[0]).hasMatch()) << log[0].toStdString();
+    EXPECT_TRUE(log[0].endsWith(QStringLiteral("PATH 来自登录 shell（13 个目录），启动桥接")))
+        << log[0].toStdString();
     EXPECT_EQ(log[1], QStringLiteral("bridge output")) << "the bridge appends to the same log";
-
-    // Whatever the login shell yields comes first; the fixed directories follow in table order.
-    const QString path = bundle.recordedEnvironment().value(QStringLiteral("PATH"));
-    const QStringList parts = path.split(QLatin1Char(':'));
-    EXPECT_FALSE(parts.contains(QString())) << path.toStdString();
-    EXPECT_EQ(match.captured(2).toInt(), parts.size());
-    const QStringList fixed = fixedDirectories(bundle.home());
-    if (match.captured(1) == QStringLiteral("用常见目录（没读到登录 shell 的）")) {
-        EXPECT_EQ(parts, fixed);
-        return;
-    }
-    // PATH = the login shell's list + the fixed directories it lacked, in table order.
-    bool composed = false;
-    for (qsizetype k = 0; k <= parts.size() && !composed; ++k) {
-        const QStringList head = parts.mid(0, k);
-        QStringList tail;
-        for (const QString& dir : fixed)
-            if (!head.contains(dir))
-                tail << dir;
-        composed = parts.mid(k) == tail;
-    }
-    EXPECT_TRUE(composed) << path.toStdString();
+    EXPECT_EQ(bundle.recordedEnvironment().value(QStringLiteral("PATH")),
+              (QStringList{QStringLiteral("/orvane/only")} + fixedDirectories(bundle.home()))
+                  .join(QLatin1Char(':')));
 }
 
-TEST(AgentMode, LoginShellPathComesFirstThenTheMissingFixedDirectories) {
-    if (QFileInfo(userShell()).fileName() != QStringLiteral("bash"))
-        GTEST_SKIP() << "the login shell here is " << userShell().toStdString()
-                     << "; its start-up files are not ours";
-    TestBundle bundle(plainInfo);
-    bundle.installRecordingRuntime();
-    ASSERT_TRUE(TestSupport::writeFile(
-        bundle.home() + QStringLiteral("/.bash_profile"),
-        "echo 'Welcome back'\nexport "
-        "PATH=/orvane/one:/opt/homebrew/bin:/usr/bin:/orvane/one:/opt/homebrew/bin/\n"));
-    const Finished run = runAgent(bundle, bundle.environment());
-    ASSERT_TRUE(run.finished);
+// What the login shell yields comes first, as it is; the fixed directories it lacks follow in table order.
+// Without a usable answer the fixed directories alone are the PATH.
+TEST(AgentMode, PathFromTheLoginShellThenTheMissingFixedDirectories) {
+    const struct {
+        const char* name;
+        QByteArray shell;
+        QStringList path; // before the fixed directories it lacks; empty: the shell's answer is not used
+    } cases[] = {
+        {"duplicates and a trailing slash kept",
+         shellWithPath("/orvane/one:/opt/homebrew/bin:/usr/bin:/orvane/one:/opt/homebrew/bin/"),
+         {"/orvane/one", "/opt/homebrew/bin", "/usr/bin", "/orvane/one", "/opt/homebrew/bin/"}},
+        {"every fixed directory already there, in another order",
+         shellWithPath("/sbin:/usr/sbin:/bin:/usr/bin:/usr/local/bin:/opt/homebrew/sbin:/opt/homebrew/bin"),
+         {"/sbin", "/usr/sbin", "/bin", "/usr/bin", "/usr/local/bin", "/opt/homebrew/sbin",
+          "/opt/homebrew/bin"}},
+        {"no marked line", "echo '/orvane/unmarked'\n", {}},
+        {"shell fails", "exit 3\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestBundle bundle(plainInfo);
+        bundle.installRecordingRuntime();
+        const Finished run = runAgent(bundle, withLoginShell(bundle, c.shell));
+        ASSERT_TRUE(run.finished);
+        ASSERT_TRUE(bundle.runtimeRan());
 
-    const QString h = bundle.home();
-    const QString expected =
-        QStringLiteral("/orvane/one:/opt/homebrew/bin:/usr/bin:/orvane/one:/opt/homebrew/bin/:") + h +
-        QStringLiteral("/.local/bin:/opt/homebrew/sbin:/usr/local/bin:") + h +
-        QStringLiteral("/.npm-global/bin:") + h + QStringLiteral("/.bun/bin:") + h +
-        QStringLiteral("/.volta/bin:") + h + QStringLiteral("/.claude/local:/bin:/usr/sbin:/sbin");
-    EXPECT_EQ(bundle.recordedEnvironment().value(QStringLiteral("PATH")), expected);
-    const QStringList log = lines(readAll(bundle.bridgeLog()));
-    ASSERT_FALSE(log.isEmpty());
-    EXPECT_TRUE(
-        log[0].endsWith(QStringLiteral(" Orvane 连接器后台入口：PATH 来自登录 shell（15 个目录），启动桥接")))
-        << log[0].toStdString();
+        // The shell is asked as a login shell for an interactive command.
+        const QStringList shellArgv =
+            QString::fromUtf8(readAll(bundle.records() + QStringLiteral("/shell-argv")))
+                .split(QLatin1Char('\n'));
+        ASSERT_GE(shellArgv.size(), 3);
+        EXPECT_EQ(shellArgv[0], bundle.records() + QStringLiteral("/login shell"));
+        EXPECT_EQ(shellArgv[1], QStringLiteral("-ilc"));
+
+        QStringList expected = c.path;
+        for (const QString& dir : fixedDirectories(bundle.home()))
+            if (!c.path.contains(dir))
+                expected << dir;
+        EXPECT_EQ(bundle.recordedEnvironment().value(QStringLiteral("PATH")),
+                  expected.join(QLatin1Char(':')));
+        const QStringList log = lines(readAll(bundle.bridgeLog()));
+        ASSERT_FALSE(log.isEmpty());
+        const QString source = c.path.isEmpty() ? QStringLiteral("用常见目录（没读到登录 shell 的）")
+                                                : QStringLiteral("来自登录 shell");
+        EXPECT_TRUE(log[0].endsWith(QStringLiteral(" Orvane 连接器后台入口：PATH ") + source +
+                                    QStringLiteral("（") + QString::number(expected.size()) +
+                                    QStringLiteral(" 个目录），启动桥接")))
+            << log[0].toStdString();
+    }
 }
 
 struct VariablesCase {

@@ -1,8 +1,10 @@
 // The run-mode decision, seen from outside: the built connector copied into throw-away bundles.
+#include "RunTask.h"
 #include "TestBundle.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,8 @@
 #include <unistd.h>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 const QByteArray messageA = "隔离验证包必须显式指定 --isolated-validation，未启动任何后台项。\n";
 const QByteArray messageB =
@@ -74,6 +78,10 @@ private:
     QString path_;
 };
 
+const QString iv = QStringLiteral("--isolated-validation");
+const QString agent = QStringLiteral("--agent");
+const QString menubar = QStringLiteral("--menubar");
+
 class EntryTest : public ::testing::TestWithParam<EntryCase> {};
 
 TEST_P(EntryTest, DecidesTheRunMode) {
@@ -119,9 +127,36 @@ TEST_P(EntryTest, DecidesTheRunMode) {
         break;
     }
 
-    const bool mayRun = c.outcome == Outcome::application;
-    const Finished run = runProcess(bundle.executable(), c.arguments, env, mayRun ? 1200 : 10000);
+    if (c.outcome == Outcome::application) {
+        // The application reaches its event loop in the chosen mode: the window it opens first says which
+        // (the settings page in isolated validation, the start page for an ordinary first start).
+        const QString probe = bundle.records() + QStringLiteral("/probe");
+        env.insert(QStringLiteral("ORVANE_CONNECTOR_PROBE"), probe);
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(bundle.executable(), c.arguments);
+        ASSERT_TRUE(app.waitForStarted(10000));
+        const bool isolated = c.arguments.contains(iv);
+        const QByteArray window = isolated ? " window settings\n" : " window start\n";
+        const bool shown = TestSupport::spinUntil(
+            [&] { return readAll(probe).contains(window) || app.state() != QProcess::Running; }, 30s);
+        const QByteArray events = readAll(probe);
+        const bool stillRunning = app.state() == QProcess::Running;
+        app.kill();
+        app.waitForFinished(10000);
+        const QByteArray err = app.readAllStandardError();
+        EXPECT_TRUE(shown && stillRunning) << "ended or hung before its window; events:\n"
+                                           << events.toStdString() << err.toStdString();
+        EXPECT_TRUE(events.contains(window)) << events.toStdString();
+        EXPECT_TRUE(events.contains(" status item\n")) << events.toStdString();
+        EXPECT_FALSE(events.contains(" quit ")) << events.toStdString();
+        EXPECT_FALSE(bundle.runtimeRan());
+        EXPECT_FALSE(err.contains(messageA.chopped(1)));
+        EXPECT_FALSE(err.contains(messageB.chopped(1)));
+        return;
+    }
 
+    const Finished run = runProcess(bundle.executable(), c.arguments, env, 30000);
     switch (c.outcome) {
     case Outcome::refusedA:
     case Outcome::refusedB:
@@ -140,20 +175,9 @@ TEST_P(EntryTest, DecidesTheRunMode) {
         EXPECT_TRUE(QFile::exists(bundle.bridgeLog()));
         break;
     case Outcome::application:
-        // The application keeps running, or ends in order at once when another instance already runs.
-        if (run.finished) {
-            EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-        }
-        EXPECT_FALSE(bundle.runtimeRan());
-        EXPECT_FALSE(run.err.contains(messageA.chopped(1)));
-        EXPECT_FALSE(run.err.contains(messageB.chopped(1)));
         break;
     }
 }
-
-const QString iv = QStringLiteral("--isolated-validation");
-const QString agent = QStringLiteral("--agent");
-const QString menubar = QStringLiteral("--menubar");
 
 INSTANTIATE_TEST_SUITE_P(
     RunModes, EntryTest,

@@ -10,10 +10,14 @@
 #include "TempHome.h"
 
 #include <QSet>
+#include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -148,6 +152,20 @@ TEST_F(BackgroundItems, EnsureBackgroundItem) {
         {.name = "from the quarantine copy",
          .bundle = QStringLiteral("/private/var/folders/xy/T/AppTranslocation/4F1A/d/Orvane 连接器.app"),
          .expected = Background::WrongLocation{}},
+        {.name = "from a removable medium",
+         .bundle = QStringLiteral("/media/mia/USB/Orvane 连接器.app"),
+         .showsAtLogin = true,
+         .expected = Background::WrongLocation{}},
+        {.name = "from a removable medium mounted by the desktop",
+         .bundle = QStringLiteral("/run/media/mia/USB/Orvane 连接器.app"),
+         .expected = Background::WrongLocation{}},
+        {.name = "from a running AppImage",
+         .bundle = QStringLiteral("/tmp/.mount_OrvaneX1b2c3/Orvane 连接器.app"),
+         .expected = Background::WrongLocation{}},
+        {.name = "a folder merely named like a mount",
+         .bundle = QStringLiteral("/home/mia/media/Orvane 连接器.app"),
+         .expected = Background::Enabled{},
+         .registers = 1},
         {.name = "first launch registers", .expected = Background::Enabled{}, .registers = 1},
         {.name = "description missing registers",
          .before = Status::notFound,
@@ -205,7 +223,7 @@ TEST_F(BackgroundItems, EnsureBackgroundItem) {
             statusItem.afterRegister = Status::notRegistered;
         ConnectorSettings::setShowsStatusItemAtLogin(c.showsAtLogin);
         auto controller = this->controller(c.bundle);
-        controller->ensureBackgroundItem();
+        TestSupport::runTask(controller->ensureBackgroundItem(), 10s);
         EXPECT_EQ(controller->background(), c.expected) << c.name;
         EXPECT_EQ(service.registerCalls, c.registers) << c.name;
         EXPECT_EQ(statusItem.registerCalls, c.loginItemRegisters) << c.name;
@@ -222,10 +240,11 @@ TEST_F(BackgroundItems, FreshRegistrationTellsOnlyRunningAppsQuietly) {
     ConnectorSettings::setShowsStatusItemAtLogin(false);
 
     auto controller = this->controller();
-    controller->ensureBackgroundItem();
+    TestSupport::runTask(controller->ensureBackgroundItem(), 10s);
     ASSERT_TRUE(controller->background().is<Background::Enabled>());
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return !workspace->opened.isEmpty(); }));
-    TestSupport::spinFor(300ms);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !workspace->opened.isEmpty(); }, 20s));
+    // A second link (to the app that is only installed) would follow at once: give it ample time to show.
+    EXPECT_FALSE(TestSupport::spinUntil([&] { return workspace->opened.size() > 1; }, 2s));
     const QList<FakeWorkspace::Opened> expected{
         {QStringLiteral("com.tamrik.vestrano://agent-connector/ready"), running, false}};
     EXPECT_EQ(workspace->opened, expected);
@@ -233,9 +252,56 @@ TEST_F(BackgroundItems, FreshRegistrationTellsOnlyRunningAppsQuietly) {
 
     // The next check finds the item enabled and tells nobody again.
     workspace->opened.clear();
-    controller->ensureBackgroundItem();
-    TestSupport::spinFor(300ms);
-    EXPECT_TRUE(workspace->opened.isEmpty());
+    TestSupport::runTask(controller->ensureBackgroundItem(), 10s);
+    EXPECT_FALSE(TestSupport::spinUntil([&] { return !workspace->opened.isEmpty(); }, 2s));
+}
+
+// The service manager can hang for its whole time-out: the registration runs on a worker, the main thread
+// keeps serving events meanwhile, and the caller that awaits it sees the outcome afterwards.
+class HangingBackgroundService : public FakeBackgroundService {
+public:
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
+    std::atomic<QThread*> thread{nullptr};
+    void registerItem() override {
+        thread = QThread::currentThread();
+        entered = true;
+        const auto deadline = std::chrono::steady_clock::now() + 20s; // the test releases it long before
+        while (!release && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(2ms);
+        FakeBackgroundService::registerItem();
+    }
+};
+
+TEST_F(BackgroundItems, RegistrationRunsOffTheMainThread) {
+    HangingBackgroundService hanging;
+    Platform platform{hanging, statusItem, info};
+    platform.workspace = workspace;
+    platform.signing = signing;
+    platform.bundlePath = QStringLiteral("/Applications/Orvane 连接器.app");
+    QuietController controller(platform);
+    ConnectorSettings::setShowsStatusItemAtLogin(false);
+
+    bool done = false;
+    auto ensure = [](QuietController& c, bool& finished) -> QCoro::Task<void> {
+        QCoro::Task<void> ensuring = c.ensureBackgroundItem();
+        co_await std::move(ensuring);
+        finished = true;
+    };
+    QCoro::Task<void> task = ensure(controller, done);
+    // While the worker hangs in the service manager, a timer on the main thread still fires.
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return hanging.entered.load(); }, 10s));
+    bool timerFired = false;
+    QTimer::singleShot(10ms, [&] { timerFired = true; });
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return timerFired; }, 5s));
+    EXPECT_NE(hanging.thread.load(), QThread::currentThread());
+    EXPECT_FALSE(done);
+    EXPECT_TRUE(controller.background().is<Background::Checking>());
+
+    hanging.release = true;
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return done; }, 10s));
+    EXPECT_TRUE(controller.background().is<Background::Enabled>());
+    EXPECT_EQ(hanging.registerCalls, 1);
 }
 
 TEST_F(BackgroundItems, AnnounceByUser) {
@@ -367,7 +433,8 @@ TEST_F(BackgroundItems, LoginItemSwitch) {
         }
         ConnectorSettings::setShowsStatusItemAtLogin(!c.on);
         auto controller = this->controller();
-        controller->setStatusItemAtLogin(c.on);
+        ConnectorSettings::setShowsStatusItemAtLogin(c.on); // what setStatusItemAtLogin stores first
+        TestSupport::runTask(controller->switchStatusItemAtLogin(c.on), 10s);
         EXPECT_EQ(ConnectorSettings::showsStatusItemAtLogin(), c.on)
             << c.name << ": the user's choice is kept";
         EXPECT_EQ(controller->notice(), c.notice) << c.name;
@@ -423,7 +490,10 @@ TEST_F(BackgroundItems, RevealLogAndLoginItemsSettings) {
     auto controller = this->controller();
     controller->revealLog();
     EXPECT_EQ(workspace->revealed, QStringList{ConnectorPaths::bridgeLog()});
-    EXPECT_NO_THROW(controller->openLoginItemsSettings());
+    EXPECT_EQ(service.settingsOpened + statusItem.settingsOpened, 0);
+    controller->openLoginItemsSettings();
+    EXPECT_EQ(service.settingsOpened + statusItem.settingsOpened, 1)
+        << "the login-items settings opened once";
 }
 
 // The isolated validation mode is fixed per process from its arguments, so it is checked in a child run of
@@ -455,15 +525,15 @@ TEST(IsolatedValidationChild, Run) {
     controller.serviceManagerTool = dir.file(QStringLiteral("systemctl"));
     ConnectorSettings::setShowsStatusItemAtLogin(false);
 
-    controller.ensureBackgroundItem();
+    TestSupport::runTask(controller.ensureBackgroundItem(), 10s);
     EXPECT_TRUE(controller.background().is<Background::Enabled>());
     controller.setStatusItemAtLogin(true);
     EXPECT_FALSE(ConnectorSettings::showsStatusItemAtLogin());
     TestSupport::runTask(controller.announce(false), 2s);
     TestSupport::runTask(controller.reregisterBackgroundItem(), 2s);
     controller.startBridge();
-    TestSupport::spinFor(300ms);
-    EXPECT_FALSE(QFileInfo::exists(record));
+    // Outside this mode the stand-in would have run within moments.
+    EXPECT_FALSE(TestSupport::spinUntil([&] { return QFileInfo::exists(record); }, 3s));
     EXPECT_FALSE(controller.notice());
     EXPECT_TRUE(workspace->opened.isEmpty());
     EXPECT_EQ(service.registerCalls + service.unregisterCalls + statusItem.registerCalls +

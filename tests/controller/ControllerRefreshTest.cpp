@@ -22,7 +22,10 @@ public:
     using ConnectorController::ConnectorController;
     QStringList calls;
 
-    void ensureBackgroundItem() override { calls << QStringLiteral("ensureBackgroundItem"); }
+    QCoro::Task<void> ensureBackgroundItem() override {
+        calls << QStringLiteral("ensureBackgroundItem");
+        co_return;
+    }
     void installUpdateIfIdle() override { calls << QStringLiteral("installUpdateIfIdle"); }
     void renameLegacyBundleIfIdle() override { calls << QStringLiteral("renameLegacyBundleIfIdle"); }
     QCoro::Task<void> cliAction(QString command, std::optional<QString> engine, bool userInitiated) override {

@@ -21,45 +21,40 @@ struct ControllerTestAccess {
     static void update(ConnectorController& c, UpdateState v) { c.storeUpdate(std::move(v)); }
     static void waitsToInstall(ConnectorController& c, bool v) { c.storeWaitsToInstall(v); }
     static void strell(ConnectorController& c, std::optional<StrellStatus> v) { c.storeStrell(std::move(v)); }
+    // Window pages.
+    static void cliAvailable(ConnectorController& c, bool v) { c.storeCliAvailable(v); }
+    static void cliMessage(ConnectorController& c, std::optional<QString> v) {
+        c.storeCliMessage(std::move(v));
+    }
+    static void pairings(ConnectorController& c, QList<Pairing> v) { c.storePairings(std::move(v)); }
+    // Settings cards.
+    static void strellBusy(ConnectorController& c, bool v) { c.storeStrellBusy(v); }
+    static void strellMessage(ConnectorController& c, QString v) { c.storeStrellMessage(v); }
+    static void strellError(ConnectorController& c, bool v) { c.storeStrellError(v); }
+    static void sessionHooks(ConnectorController& c, SessionHooksStatus v) { c.storeSessionHooks(v); }
+    static void sessionHooksBusy(ConnectorController& c, bool v) { c.storeSessionHooksBusy(v); }
+    static void sessionHooksMessage(ConnectorController& c, QString v) { c.storeSessionHooksMessage(v); }
     // Diagnostics and uninstall.
     static void statusItemAtLogin(ConnectorController& c, BackgroundService::Status v) {
         c.storeStatusItemAtLogin(v);
     }
-    static void pairings(ConnectorController& c, QList<Pairing> v) { c.storePairings(std::move(v)); }
     static void lastRefresh(ConnectorController& c, std::optional<QDateTime> v) {
         c.storeLastRefresh(std::move(v));
     }
     static void sessionHooks(ConnectorController& c, std::optional<SessionHooksStatus> v) {
         c.storeSessionHooks(std::move(v));
     }
+    // Legacy rename.
+    static QCoro::Task<void> renameBundle(ConnectorController& c, QString from, QString to) {
+        return c.renameBundle(std::move(from), std::move(to));
+    }
 
     // Every observable field's store function, by field name, each storing the field's current value again.
+    // Taken from the controller's own list of observable fields, so a field added there is checked too.
     static std::vector<std::pair<const char*, std::function<void(ConnectorController&)>>> restoreEach() {
         using C = ConnectorController;
-        return {
-            {"background", [](C& c) { c.storeBackground(c.background()); }},
-            {"statusItemAtLogin", [](C& c) { c.storeStatusItemAtLogin(c.statusItemAtLogin()); }},
-            {"bridge", [](C& c) { c.storeBridge(c.bridge()); }},
-            {"engines", [](C& c) { c.storeEngines(c.engines()); }},
-            {"cliTools", [](C& c) { c.storeCliTools(c.cliTools()); }},
-            {"cliBusy", [](C& c) { c.storeCliBusy(c.cliBusy()); }},
-            {"cliMessage", [](C& c) { c.storeCliMessage(c.cliMessage()); }},
-            {"cliAvailable", [](C& c) { c.storeCliAvailable(c.cliAvailable()); }},
-            {"cliActivity", [](C& c) { c.storeCliActivity(c.cliActivity()); }},
-            {"cliResult", [](C& c) { c.storeCliResult(c.cliResult()); }},
-            {"pairings", [](C& c) { c.storePairings(c.pairings()); }},
-            {"notice", [](C& c) { c.storeNotice(c.notice()); }},
-            {"uninstalling", [](C& c) { c.storeUninstalling(c.uninstalling()); }},
-            {"update", [](C& c) { c.storeUpdate(c.update()); }},
-            {"waitsToInstall", [](C& c) { c.storeWaitsToInstall(c.waitsToInstall()); }},
-            {"lastRefresh", [](C& c) { c.storeLastRefresh(c.lastRefresh()); }},
-            {"strell", [](C& c) { c.storeStrell(c.strell()); }},
-            {"strellBusy", [](C& c) { c.storeStrellBusy(c.strellBusy()); }},
-            {"strellMessage", [](C& c) { c.storeStrellMessage(c.strellMessage()); }},
-            {"strellError", [](C& c) { c.storeStrellError(c.strellError()); }},
-            {"sessionHooks", [](C& c) { c.storeSessionHooks(c.sessionHooks()); }},
-            {"sessionHooksBusy", [](C& c) { c.storeSessionHooksBusy(c.sessionHooksBusy()); }},
-            {"sessionHooksMessage", [](C& c) { c.storeSessionHooksMessage(c.sessionHooksMessage()); }},
-        };
+#define CONNECTOR_RESTORE(Type, name, Name) {#name, [](C& c) { c.store##Name(c.name()); }},
+        return {CONNECTOR_OBSERVABLE_FIELDS(CONNECTOR_RESTORE)};
+#undef CONNECTOR_RESTORE
     }
 };

@@ -13,6 +13,7 @@ public:
     std::optional<QString> unregisterError;
     int registerCalls = 0;
     int unregisterCalls = 0;
+    int settingsOpened = 0;
 
     Status status() const override { return current; }
     void registerItem() override {
@@ -31,4 +32,5 @@ public:
             throw Failure(*unregisterError);
         current = Status::notRegistered;
     }
+    void openSystemSettingsLoginItems() override { ++settingsOpened; }
 };

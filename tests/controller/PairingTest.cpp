@@ -11,12 +11,16 @@
 #include "linux/LinuxCodeSigning.h"
 #include "linux/LinuxWorkspace.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -92,7 +96,10 @@ class PairingController : public ConnectorController {
 public:
     using ConnectorController::ConnectorController;
     int ensured = 0;
-    void ensureBackgroundItem() override { ++ensured; }
+    QCoro::Task<void> ensureBackgroundItem() override {
+        ++ensured;
+        co_return;
+    }
     QCoro::Task<void> cliAction(QString, std::optional<QString>, bool) override { co_return; }
     void installUpdateIfIdle() override {}
     void renameLegacyBundleIfIdle() override {}
@@ -150,6 +157,20 @@ public:
             return {};
         return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
+    // Waits until no stand-in app started from the bundle at `appPath` runs any more. Each records its links
+    // and ends, and every start happens before handle() returns: afterwards the record is complete.
+    static void waitForStartedApps(const QString& appPath) {
+        const QString bundle = QFileInfo(appPath).canonicalFilePath();
+        const bool ended = TestSupport::spinUntil(
+            [&] {
+                const auto running = LinuxWorkspace::runningBundles();
+                return std::none_of(
+                    running.begin(), running.end(),
+                    [&](const Workspace::RunningApplication& app) { return app.bundlePath == bundle; });
+            },
+            30s);
+        EXPECT_TRUE(ended) << "a started stand-in app is still running";
+    }
     static std::unique_ptr<ScriptedBridge> bridge(const json& ticket) {
         auto b = std::make_unique<ScriptedBridge>(ConnectorPaths::adminSocket());
         b->result("status", json{{"port", 48123}});
@@ -178,8 +199,8 @@ TEST_F(PairingExchange, GenuineAppReceivesTheTicketLink) {
             query += QStringLiteral("&path=") + QString::fromUtf8(QUrl::toPercentEncoding(path, "/"));
         handle(pairLink(query));
 
-        ASSERT_TRUE(TestSupport::spinUntil([&] { return !received(path).isEmpty(); }));
-        TestSupport::spinFor(100ms);
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return !received(path).isEmpty(); }, 30s));
+        waitForStartedApps(path);
         EXPECT_EQ(received(path), QStringList{expectedLink});
         EXPECT_FALSE(controller->notice());
         EXPECT_EQ(controller->ensured, 1);
@@ -222,10 +243,76 @@ TEST_F(PairingExchange, NoTicketForAnAppThatFailsTheCheck) {
         handle(pairLink(query));
         EXPECT_EQ(controller->notice(), signatureNotice);
         EXPECT_EQ(b->count("ticket"), 0);
-        TestSupport::spinFor(100ms);
         if (!path.isEmpty()) {
+            waitForStartedApps(path);
             EXPECT_EQ(received(path), QStringList());
         }
+    }
+}
+
+// The bundle named by the link is swapped for an impostor while the bridge makes the ticket, that is right
+// after the check answered: the ticket still reaches only the program that was checked.
+TEST_F(PairingExchange, SwapAfterTheCheckHandsTheTicketOnlyToTheCheckedApp) {
+    const struct {
+        const char* name;
+        bool throughLink; // the link's path is a symbolic link to the bundle, retargeted
+    } cases[] = {{"folder renamed and replaced", false}, {"symbolic link retargeted", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        const QString genuine = signedApp(QStringLiteral("swap/Genuine.app"), vestrano, makerKey);
+        const QString impostor = app(QStringLiteral("swap/Impostor.app"), vestrano);
+        const QString named = dir.file(QStringLiteral("swap/Orvane.app"));
+        const QString moved = dir.file(QStringLiteral("swap/Moved.app"));
+        if (c.throughLink)
+            ASSERT_TRUE(QFile::link(genuine, named));
+        else
+            ASSERT_TRUE(QDir().rename(genuine, named));
+        auto b = bridge(goodTicket);
+        const bool throughLink = c.throughLink;
+        b->onCommand("ticket", [=] {
+            if (throughLink) {
+                QFile::remove(named);
+                QFile::link(impostor, named);
+            } else {
+                QDir().rename(named, moved);
+                QDir().rename(impostor, named);
+            }
+        });
+        handle(pairLink(QStringLiteral("app=com.tamrik.vestrano&state=") + state16 +
+                        QStringLiteral("&path=") + named));
+        // The checked program now lies at `genuine` (link) or `moved` (folder); it records beside itself.
+        const QString checked = c.throughLink ? genuine : moved;
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return !received(checked).isEmpty(); }));
+        TestSupport::spinFor(100ms);
+        EXPECT_EQ(received(checked), QStringList{expectedLink});
+        EXPECT_EQ(received(named), QStringList());
+        EXPECT_EQ(received(impostor), QStringList());
+        EXPECT_FALSE(controller->notice());
+    }
+}
+
+// A bundle that another user could change between the check and the start gets no ticket.
+TEST_F(PairingExchange, NoTicketForABundleOthersCanWrite) {
+    const struct {
+        const char* name;
+        const char* relative;
+        mode_t mode;
+    } cases[] = {{"bundle folder writable by the group", "", 0775},
+                 {"program writable by everyone", "/Contents/MacOS/Orvane", 0777},
+                 {"program set-uid", "/Contents/MacOS/Orvane", 04755}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        const QString path = signedApp(QStringLiteral("w/Orvane.app"), vestrano, makerKey);
+        ASSERT_EQ(::chmod(QFile::encodeName(path + QString::fromUtf8(c.relative)).constData(), c.mode), 0);
+        auto b = bridge(goodTicket);
+        handle(pairLink(QStringLiteral("app=com.tamrik.vestrano&state=") + state16 +
+                        QStringLiteral("&path=") + path));
+        EXPECT_EQ(controller->notice(), signatureNotice);
+        EXPECT_EQ(b->count("ticket"), 0);
+        TestSupport::spinFor(100ms);
+        EXPECT_EQ(received(path), QStringList());
     }
 }
 
@@ -259,7 +346,7 @@ TEST_F(PairingExchange, TicketThatCannotBeHandedOver) {
                         QStringLiteral("&path=") + path));
         ASSERT_TRUE(controller->notice());
         EXPECT_TRUE(controller->notice()->startsWith(c.notice)) << controller->notice()->toStdString();
-        TestSupport::spinFor(100ms);
+        waitForStartedApps(path);
         EXPECT_EQ(received(path), QStringList());
     }
 }
@@ -272,6 +359,31 @@ TEST_F(PairingExchange, BridgeThatNeverAnswers) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
     EXPECT_EQ(controller->notice(), QStringLiteral("桥接没起来：打开「Orvane 连接器」看看，或查看日志"));
     EXPECT_EQ(controller->ensured, 1);
+    EXPECT_EQ(received(path), QStringList());
+}
+
+// Signature checks that throw (a broken checker, a file system that fails oddly) end the link's handling
+// quietly: handle() never fails towards the shell, and no ticket is made.
+class ThrowingSigning final : public CodeSigning {
+public:
+    std::optional<SigningInformation> check(const QString&, const QString&) const override {
+        throw std::runtime_error("checker broke");
+    }
+};
+
+TEST_F(PairingExchange, HandleNeverThrowsWhateverTheCheckThrows) {
+    Platform platform{service, statusItem, info};
+    platform.workspace =
+        std::make_shared<LinuxWorkspace>(QStringList{dir.file(QStringLiteral("Applications"))});
+    platform.signing = std::make_shared<ThrowingSigning>();
+    controller = std::make_unique<PairingController>(platform);
+    controller->checkedCliOnLaunch = true;
+    const QString path = signedApp(QStringLiteral("t/Orvane.app"), vestrano, makerKey);
+    auto b = bridge(goodTicket);
+    EXPECT_NO_THROW(handle(pairLink(QStringLiteral("app=com.tamrik.vestrano&state=") + state16 +
+                                    QStringLiteral("&path=") + path)));
+    EXPECT_EQ(b->count("ticket"), 0);
+    TestSupport::spinFor(100ms);
     EXPECT_EQ(received(path), QStringList());
 }
 

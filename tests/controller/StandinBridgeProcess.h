@@ -3,6 +3,7 @@
 #include "ConnectorPaths.h"
 #include "TempHome.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -24,10 +25,11 @@ public:
         environment.insert(QStringLiteral("HOME"), qEnvironmentVariable("HOME"));
         process_.setProcessEnvironment(environment);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(program(), {dir_.file(QStringLiteral("main.ts")), QStringLiteral("start"),
-                                   QStringLiteral("--managed"), QStringLiteral("--data-dir"),
-                                   QFileInfo(ConnectorPaths::adminSocket()).path(),
-                                   QStringLiteral("--scenario"), scenarioPath});
+        process_.start(program(),
+                       {dir_.file(QStringLiteral("main.ts")), QStringLiteral("start"),
+                        QStringLiteral("--managed"), QStringLiteral("--data-dir"),
+                        QFileInfo(ConnectorPaths::adminSocket()).path(), QStringLiteral("--scenario"),
+                        scenarioPath, QStringLiteral("--request-log"), requestLog()});
         started_ = process_.waitForStarted(5000) && waitForSocket();
     }
 
@@ -40,11 +42,19 @@ public:
 
     bool started() const { return started_; }
 
+    // Every request line the stand-in received so far, as the bytes arrived.
+    QList<QByteArray> requests() const {
+        QFile file(requestLog());
+        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>{};
+    }
+
     static QString program() {
         return TestSupport::buildDir() + QStringLiteral("/tools/bridge-standin/bridge-standin");
     }
 
 private:
+    QString requestLog() const { return dir_.file(QStringLiteral("requests.log")); }
+
     static bool connects() {
         const QByteArray path = ConnectorPaths::adminSocket().toUtf8();
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);

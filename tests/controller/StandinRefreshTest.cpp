@@ -18,8 +18,7 @@ namespace {
 class StandinRefresh : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!QFileInfo(StandinBridgeProcess::program()).isExecutable())
-            GTEST_SKIP() << "bridge-standin is not built";
+        ASSERT_TRUE(QFileInfo(StandinBridgeProcess::program()).isExecutable()) << "build bridge-standin";
         // Nothing of this test may pull in the background-item work or the launch check.
         ControllerTestAccess::background(controller, Background::Enabled{});
         controller.checkedCliOnLaunch = true;

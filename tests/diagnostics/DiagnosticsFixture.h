@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -17,13 +18,19 @@
 class FakeWorkspace : public Workspace {
 public:
     QStringList installed;
-    int desktopUnregistrations = 0;
     QCoro::Task<void> open(QUrl, QString, bool) override { co_return; }
     std::optional<QString> urlForApplication(const QString& id) const override {
         return installed.contains(id) ? std::optional<QString>(QStringLiteral("/Applications/x.app"))
                                       : std::nullopt;
     }
-    void unregisterFromDesktop() override { ++desktopUnregistrations; }
+};
+
+// Counts the removals of the desktop registration.
+class CountingRegistration : public DesktopRegistration {
+public:
+    std::atomic<int> unregistrations{0};
+    bool registerBundle(const QString&) override { return false; }
+    void unregister() override { ++unregistrations; }
 };
 
 // Acts when unregistered, on the unregistering worker, as the service manager stops the bridge.
@@ -44,6 +51,7 @@ protected:
     FakeBackgroundService statusItem;
     nlohmann::json info = {{"CFBundleShortVersionString", "1.4.0"}, {"CFBundleVersion", "27"}};
     std::shared_ptr<FakeWorkspace> apps = std::make_shared<FakeWorkspace>();
+    std::shared_ptr<CountingRegistration> desktop = std::make_shared<CountingRegistration>();
     QString bundle = ConnectorPaths::home() + QStringLiteral("/Applications/Orvane 连接器.app");
     std::unique_ptr<ConnectorController> controller;
 
@@ -53,9 +61,11 @@ protected:
         makeController(bundle);
     }
     void TearDown() override { QLocale::setDefault(QLocale::c()); }
-    void makeController(const QString& path) {
-        controller =
-            std::make_unique<ConnectorController>(Platform{service, statusItem, info, apps, nullptr, path});
+
+    void makeController(const QString& bundlePath) {
+        controller = std::make_unique<ConnectorController>(
+            Platform{service, statusItem, info, apps, nullptr, bundlePath});
+        controller->desktopRegistration = desktop;
     }
     ConnectorController& c() { return *controller; }
 };

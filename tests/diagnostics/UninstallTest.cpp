@@ -105,7 +105,8 @@ TEST_F(Uninstall, DataHooksOnAndABridgeThatStopsAfterThreeSeconds) {
     EXPECT_EQ(terminations, 1);
     EXPECT_EQ(c().background(), Background(Background::Failed{QStringLiteral("已注销，登录时不会再运行")}));
     EXPECT_FALSE(c().bridge());
-    EXPECT_EQ(apps->desktopUnregistrations, 1);
+    EXPECT_TRUE(c().uninstalling());
+    EXPECT_EQ(desktop->unregistrations.load(), 1);
 }
 
 // A bridge started by hand (the stand-in, kept running) keeps its data whatever was asked.
@@ -151,7 +152,7 @@ TEST_F(Uninstall, UnregisterFailureWhileStillRegisteredKeepsEverything) {
     EXPECT_EQ(bridge.commands(), std::vector<std::string>{"hooks-uninstall"}); // removed hooks stay removed
     EXPECT_EQ(files(), (std::vector<bool>{true, true, true, true}));
     EXPECT_EQ(c().background(), Background(Background::Enabled{}));
-    EXPECT_EQ(terminations + apps->desktopUnregistrations, 0);
+    EXPECT_EQ(terminations + desktop->unregistrations.load(), 0);
 
     // The same failure for an item that is gone anyway is ignored; hooks off send nothing.
     service.current = BackgroundService::Status::notRegistered;

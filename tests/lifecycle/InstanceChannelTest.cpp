@@ -179,7 +179,13 @@ TEST(InstanceChannelTest, ListenerReceivesAndAnswers) {
     EXPECT_TRUE(received[1].links.isEmpty());
 }
 
-TEST(InstanceChannelTest, ListenerDropsOversizedAndUnfinishedMessages) {
+// A message of exactly `size` bytes, its end included: one link padded to length.
+QByteArray messageOfSize(qsizetype size) {
+    const QByteArray head = "open senvik-connector://pad?";
+    return head + QByteArray(size - head.size() - 2, 'x') + "\n\n";
+}
+
+TEST(InstanceChannelTest, ListenerTakesMessagesUpToTheCapOnly) {
     TempDir dir;
     const QString path = dir.file("instance");
     InstanceChannel::Listener listener;
@@ -187,18 +193,50 @@ TEST(InstanceChannelTest, ListenerDropsOversizedAndUnfinishedMessages) {
     int received = 0;
     QObject::connect(&listener, &InstanceChannel::Listener::received, [&] { ++received; });
 
-    QLocalSocket flood;
-    flood.connectToServer(path);
-    ASSERT_TRUE(flood.waitForConnected(2000));
-    flood.write(QByteArray(200 * 1024, 'x'));
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return flood.state() == QLocalSocket::UnconnectedState; }, 5s));
+    // Complete messages on both sides of the cap tell the cap from the drop of unfinished peers: only the cap
+    // refuses a message that has ended.
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool taken;
+    } cases[] = {
+        {"complete, exactly at the cap", messageOfSize(64 * 1024), true},
+        {"complete, one byte over the cap", messageOfSize(64 * 1024 + 1), false},
+        {"one endless line, finished far beyond the cap", QByteArray(200 * 1024, 'x') + "\n\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int before = received;
+        QLocalSocket peer;
+        QByteArray reply;
+        QObject::connect(&peer, &QLocalSocket::readyRead, [&] { reply += peer.readAll(); });
+        peer.connectToServer(path);
+        ASSERT_TRUE(peer.waitForConnected(10000));
+        peer.write(c.bytes);
+        ASSERT_TRUE(
+            TestSupport::spinUntil([&] { return peer.state() == QLocalSocket::UnconnectedState; }, 20s));
+        reply += peer.readAll();
+        EXPECT_EQ(reply, c.taken ? QByteArray("ok\n") : QByteArray());
+        EXPECT_EQ(received - before, c.taken ? 1 : 0);
+    }
+}
 
-    // A peer that stops in the middle is let go after a few seconds.
+TEST(InstanceChannelTest, ListenerLetsAnUnfinishedPeerGo) {
+    TempDir dir;
+    const QString path = dir.file("instance");
+    InstanceChannel::Listener listener;
+    ASSERT_TRUE(listener.listen(path));
+    int received = 0;
+    QObject::connect(&listener, &InstanceChannel::Listener::received, [&] { ++received; });
+
+    // A peer that stops in the middle is let go after a few seconds, and its half message is not taken.
     QLocalSocket silent;
     silent.connectToServer(path);
-    ASSERT_TRUE(silent.waitForConnected(2000));
+    ASSERT_TRUE(silent.waitForConnected(10000));
     silent.write("open senvik-connector://half\n");
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return silent.state() == QLocalSocket::UnconnectedState; }, 8s));
+    EXPECT_TRUE(
+        TestSupport::spinUntil([&] { return silent.state() == QLocalSocket::UnconnectedState; }, 30s));
+    EXPECT_EQ(silent.readAll(), QByteArray());
     EXPECT_EQ(received, 0);
 }
 
@@ -238,6 +276,7 @@ TEST(RunningInstancesTest, ProcessTable) {
         std::optional<QByteArray> environ;
         bool expected;
         const char* why;
+        std::optional<QByteArray> cmdline = std::nullopt;
     };
     const QByteArray sameHome = QByteArray("PATH=/bin\0HOME=/home/user/\0", 27);
     const QList<Proc> table = {
@@ -249,6 +288,11 @@ TEST(RunningInstancesTest, ProcessTable) {
         {106, ours, 'S', std::nullopt, true, "environment unreadable"},
         {107, "/usr/bin/OrvaneConnector", 'S', sameHome, false, "not in a bundle"},
         {200, ours, 'S', sameHome, false, "this process"},
+        {108, ours, 'S', sameHome, false, "agent mode before its execve",
+         QByteArray("/b/OrvaneConnector\0--agent\0", 27)},
+        {109, ours, 'S', sameHome, true, "menu-bar mode", QByteArray("/b/OrvaneConnector\0--menubar\0", 29)},
+        {110, ours, 'S', sameHome, true, "a link that merely mentions the flag",
+         QByteArray("/b/OrvaneConnector\0senvik-connector://x?--agent\0", 48)},
     };
     for (const Proc& p : table) {
         const QString dir = proc + "/" + QString::number(p.pid);
@@ -258,6 +302,8 @@ TEST(RunningInstancesTest, ProcessTable) {
                                QByteArray::number(p.pid) + " (Orvane ) x) " + p.state + " 1 2 3\n");
         if (p.environ)
             TestSupport::writeFile(dir + "/environ", *p.environ);
+        if (p.cmdline)
+            TestSupport::writeFile(dir + "/cmdline", *p.cmdline);
     }
     QDir().mkpath(proc + "/self");
     QDir().mkpath(proc + "/sys");

@@ -129,7 +129,7 @@ public:
         return false;
     }
     // Waits for an event while the process may still run; false at the deadline.
-    bool waitFor(const QString& what, std::chrono::milliseconds deadline = 10s) const {
+    bool waitFor(const QString& what, std::chrono::milliseconds deadline = 30s) const {
         return TestSupport::spinUntil([&] { return saw(what); }, deadline);
     }
 
@@ -179,21 +179,78 @@ TEST(LifecycleTest, SecondStartHandsOverAndEnds) {
         ASSERT_TRUE(primary.waitFor("status item"));
 
         Instance second(world, "second", c.arguments);
-        ASSERT_TRUE(second.waitForExit(8s).has_value());
+        ASSERT_TRUE(second.waitForExit(30s).has_value());
         EXPECT_EQ(second.exitCode(), 0);
         EXPECT_TRUE(second.saw("quit other-instance"));
         EXPECT_FALSE(second.saw("status item"));
         EXPECT_FALSE(second.sawPrefix("window"));
         EXPECT_FALSE(second.sawPrefix("link"));
         for (const QString& event : c.primaryGets)
-            EXPECT_TRUE(primary.waitFor(event, 5s)) << event.toStdString();
+            EXPECT_TRUE(primary.waitFor(event, 20s)) << event.toStdString();
         if (!c.primaryShowsWindow) {
-            TestSupport::spinFor(700ms);
+            // The running instance takes hand-overs one after the other: once a later start's link is
+            // handled, anything the second start could have caused has happened.
+            Instance marker(world, "marker", {"senvik-connector://marker"});
+            ASSERT_TRUE(primary.waitFor("link senvik-connector://marker handled", 30s));
             EXPECT_FALSE(primary.sawPrefix("window"));
             EXPECT_FALSE(primary.saw("reopen"));
         }
         EXPECT_TRUE(primary.running());
     }
+}
+
+// Two starts at the same moment: exactly one stays, with the status item; the other hands over and ends.
+TEST(LifecycleTest, SimultaneousStartsLeaveExactlyOne) {
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        World world;
+        world.setPreferences(true, true);
+        Instance first(world, "first", {"--menubar"});
+        Instance second(world, "second", {"--menubar"});
+        ASSERT_TRUE(TestSupport::spinUntil(
+            [&] { return first.saw("status item") || second.saw("status item"); }, 15s));
+        TestSupport::spinFor(2s);
+        EXPECT_EQ(int(first.running()) + int(second.running()), 1);
+        EXPECT_EQ(int(first.saw("status item")) + int(second.saw("status item")), 1);
+        EXPECT_EQ(int(first.saw("quit other-instance")) + int(second.saw("quit other-instance")), 1);
+    }
+}
+
+// A process of the bundle in agent mode, still before it becomes the bridge (here held up by a slow login
+// shell for about five seconds), is no application: neither a plain start nor one after an update waits for
+// it or ends because of it.
+TEST(LifecycleTest, AgentModeProcessIsNoOtherInstance) {
+    for (const char* flag : {"--menubar", "--after-update"}) {
+        SCOPED_TRACE(flag);
+        World world;
+        world.setPreferences(true, true);
+        for (const char* profile : {"/.bash_profile", "/.profile", "/.zprofile"})
+            ASSERT_TRUE(TestSupport::writeFile(world.home() + profile, "sleep 8\n"));
+        Instance agent(world, "agent", {"--agent"}, {{"SHELL", "/bin/bash"}});
+        TestSupport::spinFor(500ms);
+        ASSERT_TRUE(agent.running()) << "the agent must still be before its execve";
+        const qint64 started = nowMs();
+        Instance app(world, "app", {QString::fromUtf8(flag)});
+        ASSERT_TRUE(app.waitFor("status item", 10s));
+        EXPECT_LT(*app.at("status item") - started, 3000) << "waited for the agent";
+        EXPECT_FALSE(app.saw("quit other-instance"));
+        EXPECT_TRUE(app.running());
+    }
+}
+
+// A minimized window counts as not visible: a link handled while it is minimized lets a start that keeps no
+// status item end as after any link.
+TEST(LifecycleTest, MinimizedWindowDoesNotKeepTheApplication) {
+    World world;
+    world.setPreferences(false, true);
+    Instance app(world, "app", {}, {{"ORVANE_CONNECTOR_PROBE_MINIMIZE_WINDOW_MS", "300"}});
+    ASSERT_TRUE(app.waitFor("window overview"));
+    ASSERT_TRUE(app.waitFor("window minimized", 5s));
+    Instance link(world, "link", {"senvik-connector://while-minimized"});
+    ASSERT_TRUE(link.waitForExit(8s).has_value());
+    ASSERT_TRUE(app.waitFor("link senvik-connector://while-minimized handled", 5s));
+    EXPECT_TRUE(app.waitForExit(5s).has_value());
+    EXPECT_TRUE(app.saw("quit idle"));
 }
 
 TEST(LifecycleTest, AfterUpdateWaitsForTheOldInstanceThenOpensNoWindow) {
@@ -203,15 +260,16 @@ TEST(LifecycleTest, AfterUpdateWaitsForTheOldInstanceThenOpensNoWindow) {
     ASSERT_TRUE(old.waitFor("status item"));
 
     Instance fresh(world, "new", {"--after-update"});
-    TestSupport::spinFor(3s);
+    ASSERT_TRUE(fresh.waitFor("waiting for the old instance", 30s));
     EXPECT_FALSE(fresh.saw("status item")) << "continued while the old instance still ran";
     const qint64 oldGone = old.stop();
 
-    ASSERT_TRUE(fresh.waitFor("status item", 5s));
+    ASSERT_TRUE(fresh.waitFor("status item", 20s));
     const qint64 continued = *fresh.at("status item");
-    EXPECT_GE(continued, oldGone - 50);
-    EXPECT_LT(continued - oldGone, 1500);
-    TestSupport::spinFor(1500ms);
+    EXPECT_GE(continued, oldGone - 50) << "continued while the old instance still ran";
+    EXPECT_LT(continued - oldGone, 4000);
+    // The launch's last step is past: a window after an update would have opened before it.
+    ASSERT_TRUE(fresh.waitFor("launched", 20s));
     EXPECT_FALSE(fresh.sawPrefix("window"));
     EXPECT_FALSE(fresh.sawPrefix("quit"));
     EXPECT_TRUE(fresh.running());
@@ -225,10 +283,10 @@ TEST(LifecycleTest, AfterUpdateGivesUpAfterAboutFiveSeconds) {
 
     const qint64 started = nowMs();
     Instance fresh(world, "new", {"--after-update"});
-    const std::optional<qint64> ended = fresh.waitForExit(15s);
+    const std::optional<qint64> ended = fresh.waitForExit(40s);
     ASSERT_TRUE(ended.has_value());
     EXPECT_GE(*ended - started, 4500);
-    EXPECT_LT(*ended - started, 10000);
+    EXPECT_LT(*ended - started, 20000);
     EXPECT_TRUE(fresh.saw("quit other-instance"));
     EXPECT_FALSE(fresh.saw("status item"));
     // After an update there is nothing to hand over: the old instance is not told to reopen.
@@ -262,15 +320,15 @@ TEST(LifecycleTest, LinkOnlyStart) {
         qint64 lastHandled = 0;
         for (const QString& link : c.links) {
             const QString event = "link " + link + " handled";
-            ASSERT_TRUE(app.waitFor(event, 10s)) << event.toStdString();
+            ASSERT_TRUE(app.waitFor(event, 30s)) << event.toStdString();
             lastHandled = std::max(lastHandled, *app.at(event));
         }
         if (c.quits) {
-            const std::optional<qint64> ended = app.waitForExit(10s);
+            const std::optional<qint64> ended = app.waitForExit(30s);
             ASSERT_TRUE(ended.has_value());
             EXPECT_EQ(app.exitCode(), 0);
             EXPECT_GE(*ended - lastHandled, 900);
-            EXPECT_LT(*ended - lastHandled, 3000);
+            EXPECT_LT(*ended - lastHandled, 6000);
             // Every link was handled before the decision to quit.
             const std::optional<qint64> quit = app.at("quit idle");
             ASSERT_TRUE(quit.has_value());
@@ -287,14 +345,14 @@ TEST(LifecycleTest, ClosingTheWindowKeepsTheApplication) {
     world.setPreferences(false, true);
     Instance app(world, "app", {}, {{"ORVANE_CONNECTOR_PROBE_CLOSE_WINDOW_MS", "300"}});
     ASSERT_TRUE(app.waitFor("window overview"));
-    ASSERT_TRUE(app.waitFor("window hidden", 5s));
+    ASSERT_TRUE(app.waitFor("window hidden", 20s));
     EXPECT_FALSE(app.waitForExit(2500ms).has_value());
     EXPECT_FALSE(app.sawPrefix("quit"));
 
     // Opening the application again shows the same window.
     Instance again(world, "again", {});
-    ASSERT_TRUE(again.waitForExit(8s).has_value());
-    EXPECT_TRUE(app.waitFor("window overview again", 5s));
+    ASSERT_TRUE(again.waitForExit(30s).has_value());
+    EXPECT_TRUE(app.waitFor("window overview again", 20s));
     EXPECT_TRUE(app.running());
 }
 
@@ -304,8 +362,8 @@ TEST(LifecycleTest, LinkWhileTheWindowIsOpenKeepsTheApplication) {
     Instance app(world, "app", {});
     ASSERT_TRUE(app.waitFor("window overview"));
     Instance link(world, "link", {"senvik-connector://while-open"});
-    ASSERT_TRUE(link.waitForExit(8s).has_value());
-    ASSERT_TRUE(app.waitFor("link senvik-connector://while-open handled", 5s));
+    ASSERT_TRUE(link.waitForExit(30s).has_value());
+    ASSERT_TRUE(app.waitFor("link senvik-connector://while-open handled", 20s));
     EXPECT_FALSE(app.waitForExit(2500ms).has_value());
     EXPECT_FALSE(app.sawPrefix("quit"));
 }
@@ -320,10 +378,11 @@ TEST(LifecycleTest, IsolatedValidationRunsSideBySide) {
     const QMap<QString, QString> env{{"SENVIK_CONNECTOR_VALIDATION_DIR", dir}};
 
     Instance first(world, "first", {"--isolated-validation"}, env);
-    ASSERT_TRUE(first.waitFor("window settings"));
+    ASSERT_TRUE(first.waitFor("window settings", 30s));
     Instance second(world, "second", {"--isolated-validation", "senvik-connector://ignored"}, env);
-    ASSERT_TRUE(second.waitFor("window settings")) << "links are ignored, so the window still opens";
-    TestSupport::spinFor(1s);
+    ASSERT_TRUE(second.waitFor("window settings", 30s)) << "links are ignored, so the window still opens";
+    ASSERT_TRUE(second.waitFor("launched", 20s));
+    ASSERT_TRUE(first.waitFor("launched", 20s));
     EXPECT_TRUE(first.running());
     EXPECT_TRUE(second.running());
     EXPECT_FALSE(second.sawPrefix("link"));

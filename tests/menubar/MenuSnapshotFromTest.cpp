@@ -49,7 +49,7 @@ public:
 class QuietController : public ConnectorController {
 public:
     using ConnectorController::ConnectorController;
-    void ensureBackgroundItem() override {}
+    QCoro::Task<void> ensureBackgroundItem() override { co_return; }
     QCoro::Task<void> cliAction(QString, std::optional<QString>, bool) override { co_return; }
     void installUpdateIfIdle() override {}
     void renameLegacyBundleIfIdle() override {}

@@ -65,6 +65,18 @@ TEST_F(Settings, ValuesWrittenByAnotherProcessAreSeenHere) {
     EXPECT_FALSE(ConnectorSettings::startCompleted()) << "nothing is cached between reads";
 }
 
+TEST_F(Settings, RewritesOfTheStoreBehindItsBackAreSeenAtTheNextRead) {
+    // Texts of one length: only the file's identity and time tell the versions apart.
+    for (const QString& feed :
+         {QStringLiteral("https://a.example/feed.json"), QStringLiteral("https://b.example/feed.json"),
+          QStringLiteral("https://a.example/feed.json")}) {
+        storeFeed(feed);
+        EXPECT_EQ(ConnectorSettings::updateFeedOverride(), feed);
+    }
+    QFile::remove(PathsTestHome::settingsFile());
+    EXPECT_EQ(ConnectorSettings::updateFeedOverride(), std::nullopt) << "a removed store holds nothing";
+}
+
 struct FeedCase {
     const char* name;
     std::optional<QString> stored;

@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,6 +70,17 @@ void flipFirstByte(const QString& path) {
 // Where a signed bundle keeps its manifest, and the bytes of a file (empty when it cannot be read).
 QString manifestOf(const QString& app) {
     return app + QStringLiteral("/Contents/_CodeSignature/CodeResources");
+}
+QString signatureFolderOf(const QString& app) {
+    return app + QStringLiteral("/Contents/_CodeSignature");
+}
+QString signatureOf(const QString& app) {
+    return signatureFolderOf(app) + QStringLiteral("/CodeSignature");
+}
+// A FIFO in a file's place: opening it for reading would wait for a writer for ever.
+void replaceByFifo(const QString& path) {
+    QFile::remove(path);
+    ::mkfifo(QFile::encodeName(path).constData(), 0644);
 }
 QByteArray contentsOf(const QString& path) {
     QFile file(path);
@@ -168,10 +181,15 @@ INSTANTIATE_TEST_SUITE_P(
         SignatureCase{"anotherTeamsKeyClaimingTheTeam", nothing,
                       [](const QString& app) { BundleSignature::sign(app, otherTeamKey(), vestrano, team); },
                       nothing, vestrano, Problem::badSignature},
-        SignatureCase{"teamNotInKeyring", nothing,
+        SignatureCase{"unknownKeyOfATeamNotInKeyring", nothing,
                       [](const QString& app) {
                           BundleSignature::sign(app, Ed25519Key::generate(), vestrano,
                                                 QStringLiteral("ZZZZZZZZZZ"));
+                      },
+                      nothing, vestrano, Problem::badSignature},
+        SignatureCase{"trustedKeyClaimingATeamNotInKeyring", nothing,
+                      [](const QString& app) {
+                          BundleSignature::sign(app, otherTeamKey(), vestrano, QStringLiteral("ZZZZZZZZZZ"));
                       },
                       nothing, vestrano, Problem::untrustedTeam},
         SignatureCase{"unsigned", nothing, nothing, nothing, vestrano, Problem::notSigned},
@@ -191,9 +209,90 @@ INSTANTIATE_TEST_SUITE_P(
                       vestrano, Problem::badSignature},
         SignatureCase{"manifestNotCanonical", nothing, signAsTeam,
                       [](const QString& app) {
-                          TestSupport::writeFile(manifestOf(app), contentsOf(manifestOf(app)) + "\n");
+                          const QByteArray bytes = contentsOf(manifestOf(app)) + "\n";
+                          TestSupport::writeFile(manifestOf(app), bytes);
+                          TestSupport::writeFile(signatureOf(app), teamKey().sign(bytes));
                       },
                       vestrano, Problem::malformed},
+        // Unsigned bytes are never decoded: garbage under the old signature is a bad signature, not a
+        // malformed manifest.
+        SignatureCase{"manifestReplacedByGarbage", nothing, signAsTeam,
+                      [](const QString& app) {
+                          TestSupport::writeFile(manifestOf(app), QByteArray(100000, '['));
+                      },
+                      vestrano, Problem::badSignature},
+        SignatureCase{"manifestBeyondTheCap", nothing, signAsTeam,
+                      [](const QString& app) {
+                          QFile file(manifestOf(app));
+                          file.open(QIODevice::ReadWrite);
+                          file.resize(BundleSignature::maxManifestBytes + 1); // sparse: cheap
+                      },
+                      vestrano, Problem::malformed},
+        SignatureCase{"manifestIsAFifo", nothing, signAsTeam,
+                      [](const QString& app) { replaceByFifo(manifestOf(app)); }, vestrano,
+                      Problem::notSigned},
+        SignatureCase{"signatureIsAFifo", nothing, signAsTeam,
+                      [](const QString& app) { replaceByFifo(signatureOf(app)); }, vestrano,
+                      Problem::notSigned},
+        SignatureCase{"manifestLinksToDevZero", nothing, signAsTeam,
+                      [](const QString& app) {
+                          QFile::remove(manifestOf(app));
+                          makeLink(QStringLiteral("/dev/zero"), manifestOf(app));
+                      },
+                      vestrano, Problem::notSigned},
+        SignatureCase{"notarySignatureBeside", nothing, signAsTeam,
+                      [](const QString& app) {
+                          TestSupport::writeFile(signatureFolderOf(app) + QStringLiteral("/NotarySignature"),
+                                                 QByteArray(64, 'n'), 0644);
+                      },
+                      vestrano, Problem::none},
+        SignatureCase{"extraFileInSignatureFolder", nothing, signAsTeam,
+                      [](const QString& app) {
+                          TestSupport::writeFile(signatureFolderOf(app) + QStringLiteral("/Extra"), "x", 0644);
+                      },
+                      vestrano, Problem::unsafeContents},
+        SignatureCase{"folderInSignatureFolder", nothing, signAsTeam,
+                      [](const QString& app) { QDir().mkpath(signatureFolderOf(app) + QStringLiteral("/d")); },
+                      vestrano, Problem::unsafeContents},
+        SignatureCase{"notarySignatureIsALink", nothing, signAsTeam,
+                      [](const QString& app) {
+                          makeLink(QStringLiteral("CodeSignature"),
+                                   signatureFolderOf(app) + QStringLiteral("/NotarySignature"));
+                      },
+                      vestrano, Problem::unsafeContents},
+        SignatureCase{
+            "setUidExecutable", nothing, signAsTeam,
+            [](const QString& app) { setMode(app + QStringLiteral("/Contents/MacOS/Orvane"), 04755); },
+            vestrano, Problem::unsafeContents},
+        SignatureCase{
+            "setGidExecutable", nothing, signAsTeam,
+            [](const QString& app) { setMode(app + QStringLiteral("/Contents/MacOS/Orvane"), 02755); },
+            vestrano, Problem::unsafeContents},
+        SignatureCase{"groupWritableFile", nothing, signAsTeam,
+                      [](const QString& app) { setMode(app + resources + QStringLiteral("abc.txt"), 0664); },
+                      vestrano, Problem::unsafeContents},
+        SignatureCase{"worldWritableFolder", nothing, signAsTeam,
+                      [](const QString& app) { setMode(app + QStringLiteral("/Contents/Resources"), 0777); },
+                      vestrano, Problem::unsafeContents},
+        SignatureCase{"groupWritableBundleFolder", nothing, signAsTeam,
+                      [](const QString& app) { setMode(app, 0775); }, vestrano, Problem::unsafeContents},
+        SignatureCase{"worldWritableManifest", nothing, signAsTeam,
+                      [](const QString& app) { setMode(manifestOf(app), 0666); }, vestrano,
+                      Problem::unsafeContents},
+        SignatureCase{"fileOfAnotherUser", nothing, signAsTeam,
+                      [](const QString& app) {
+                          const QByteArray file = QFile::encodeName(app + resources + QStringLiteral("abc.txt"));
+                          if (::chown(file.constData(), 54321, 54321) != 0)
+                              ADD_FAILURE() << "chown needs root";
+                      },
+                      vestrano, Problem::unsafeContents},
+        SignatureCase{"fileGrownBeyondTheCap", nothing, signAsTeam,
+                      [](const QString& app) {
+                          QFile file(app + resources + QStringLiteral("data.bin"));
+                          file.open(QIODevice::ReadWrite);
+                          file.resize(BundleSignature::maxFileBytes + 1); // sparse: cheap
+                      },
+                      vestrano, Problem::unsafeContents},
         SignatureCase{"specialFileAdded", nothing, signAsTeam,
                       [](const QString& app) {
                           ::mkfifo(QFile::encodeName(app + resources + QStringLiteral("pipe")).constData(),
@@ -349,8 +448,8 @@ TEST(LinuxCodeSigning, CheckGivesTheSigningInformation) {
 
 TEST(SigningKeyring, KeysOfTheRightSizeOnly) {
     SigningKeyring ring;
-    ring.add(team, QByteArray(31, 'k'));
-    ring.add(team, QByteArray(33, 'k'));
+    EXPECT_THROW(ring.add(team, QByteArray(31, 'k')), std::invalid_argument);
+    EXPECT_THROW(ring.add(team, QByteArray(33, 'k')), std::invalid_argument);
     EXPECT_TRUE(ring.isEmpty());
     ring.add(team, teamKey().publicKey());
     ring.add(team, otherTeamKey().publicKey());

@@ -4,9 +4,11 @@
 #include "TempHome.h"
 
 #include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -49,37 +51,69 @@ const QString notStarted = QStringLiteral("这个 App 启动不了：");
 
 INSTANTIATE_TEST_SUITE_P(
     LinuxWorkspace, OpenFailures,
-    ::testing::Values(OpenFailure{"missingBundle", [](const QString&) {}, unreadable},
-                      OpenFailure{
-                          "noInfoPlist",
-                          [](const QString& app) { QDir().mkpath(app + QStringLiteral("/Contents/MacOS")); },
-                          unreadable},
-                      OpenFailure{"garbledInfoPlist",
-                                  [](const QString& app) {
-                                      TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                                                             "<pl");
-                                  },
-                                  unreadable},
-                      OpenFailure{"executableLeavesTheBundle",
-                                  [](const QString& app) {
-                                      TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                                                             plistWithExecutable("../../../../bin/true"));
-                                  },
-                                  unreadable},
-                      OpenFailure{"executableMissing",
-                                  [](const QString& app) {
-                                      TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                                                             plistWithExecutable("Orvane"));
-                                  },
-                                  notStarted},
-                      OpenFailure{"executableNotExecutable",
-                                  [](const QString& app) {
-                                      TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                                                             plistWithExecutable("Orvane"));
-                                      TestSupport::writeFile(app + QStringLiteral("/Contents/MacOS/Orvane"),
-                                                             "#!/bin/sh\n", 0644);
-                                  },
-                                  notStarted}),
+    ::testing::Values(
+        OpenFailure{"missingBundle", [](const QString&) {}, unreadable},
+        OpenFailure{"noInfoPlist",
+                    [](const QString& app) { QDir().mkpath(app + QStringLiteral("/Contents/MacOS")); },
+                    unreadable},
+        OpenFailure{"garbledInfoPlist",
+                    [](const QString& app) {
+                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"), "<pl");
+                    },
+                    unreadable},
+        OpenFailure{"executableLeavesTheBundle",
+                    [](const QString& app) {
+                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
+                                               plistWithExecutable("../../../../bin/true"));
+                    },
+                    unreadable},
+        OpenFailure{"executableMissing",
+                    [](const QString& app) {
+                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
+                                               plistWithExecutable("Orvane"));
+                    },
+                    notStarted},
+        OpenFailure{"executableNotExecutable",
+                    [](const QString& app) {
+                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
+                                               plistWithExecutable("Orvane"));
+                        TestSupport::writeFile(app + QStringLiteral("/Contents/MacOS/Orvane"), "#!/bin/sh\n",
+                                               0644);
+                    },
+                    notStarted},
+        // What starts is the program inside the bundle itself, never one reached through a link.
+        OpenFailure{"executableIsALink",
+                    [](const QString& app) {
+                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
+                                               plistWithExecutable("Orvane"));
+                        QDir().mkpath(app + QStringLiteral("/Contents/MacOS"));
+                        QFile::link(QStringLiteral("/bin/true"),
+                                    app + QStringLiteral("/Contents/MacOS/Orvane"));
+                    },
+                    notStarted},
+        OpenFailure{"programFolderIsALink",
+                    [](const QString& app) {
+                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
+                                               plistWithExecutable("true"));
+                        QFile::link(QStringLiteral("/bin"), app + QStringLiteral("/Contents/MacOS"));
+                    },
+                    notStarted},
+        OpenFailure{
+            "executableIsAFifo",
+            [](const QString& app) {
+                TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
+                                       plistWithExecutable("Orvane"));
+                QDir().mkpath(app + QStringLiteral("/Contents/MacOS"));
+                ::mkfifo(QFile::encodeName(app + QStringLiteral("/Contents/MacOS/Orvane")).constData(), 0755);
+            },
+            notStarted},
+        OpenFailure{"infoPlistIsAFifo",
+                    [](const QString& app) {
+                        QDir().mkpath(app + QStringLiteral("/Contents"));
+                        ::mkfifo(QFile::encodeName(app + QStringLiteral("/Contents/Info.plist")).constData(),
+                                 0644);
+                    },
+                    unreadable}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

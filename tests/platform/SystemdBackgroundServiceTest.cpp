@@ -1,16 +1,22 @@
 #include "linux/SystemdBackgroundService.h"
 
+#include "ConnectorPaths.h"
 #include "RunTask.h"
 #include "TempHome.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 namespace {
 
 using Status = BackgroundService::Status;
+using namespace std::chrono_literals;
 
 const QString agentPlist = QStringLiteral("com.tamrik.senvik.connector.agent.plist");
 const QString menuBarPlist = QStringLiteral("com.tamrik.senvik.connector.menubar.plist");
@@ -369,6 +375,153 @@ TEST(SystemdRegistration, WithoutSessionUnregisterStillRemovesTheFiles) {
     EXPECT_TRUE(systemd.calls().isEmpty());
     EXPECT_FALSE(QFileInfo::exists(systemd.units + "/" + agentUnit));
     EXPECT_FALSE(QFileInfo(systemd.units + "/default.target.wants/" + agentUnit).isSymLink());
+}
+
+// The desktop's own settings of login items, started by name from PATH; stand-ins record how they were
+// started.
+TEST(SystemdLoginItemsSettings, OpensTheCurrentDesktopsOwnSettings) {
+    const struct {
+        const char* name;
+        const char* desktop;
+        QStringList installed;
+        std::optional<QString> expected; // the recorded command line
+    } cases[] = {
+        {"KDE",
+         "KDE",
+         {"systemsettings", "gnome-session-properties"},
+         QStringLiteral("systemsettings kcm_autostart")},
+        {"GNOME among several names",
+         "ubuntu:GNOME",
+         {"gnome-session-properties", "gnome-tweaks"},
+         QStringLiteral("gnome-session-properties")},
+        {"GNOME without its session tool", "GNOME", {"gnome-tweaks"}, QStringLiteral("gnome-tweaks")},
+        {"an X- name",
+         "X-Cinnamon",
+         {"cinnamon-session-properties"},
+         QStringLiteral("cinnamon-session-properties")},
+        {"lower case", "xfce", {"xfce4-session-settings"}, QStringLiteral("xfce4-session-settings")},
+        {"the desktop's tool is missing", "XFCE", {"gnome-tweaks"}, std::nullopt},
+        {"an unknown desktop", "Hyprland", {"gnome-tweaks", "systemsettings"}, std::nullopt},
+        {"no desktop named", "", {"gnome-tweaks", "systemsettings"}, std::nullopt},
+    };
+    const QByteArray oldPath = qgetenv("PATH");
+    const QByteArray oldDesktop = qgetenv("XDG_CURRENT_DESKTOP");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Systemd systemd;
+        const QString bin = systemd.dir.file(QStringLiteral("bin"));
+        const QString record = systemd.dir.file(QStringLiteral("started"));
+        QStringList tools = c.installed;
+        tools << QStringLiteral("xfce4-session-settings"); // started afterwards on purpose, see below
+        for (const QString& tool : tools)
+            TestSupport::writeFile(
+                bin + QLatin1Char('/') + tool,
+                "#!/bin/sh\nprintf '%s\\n' \"${0##*/}${*:+ $*}\" >> '" + record.toUtf8() + "'\n", 0755);
+        qputenv("PATH", bin.toUtf8());
+        qputenv("XDG_CURRENT_DESKTOP", c.desktop);
+        systemd.agent().openSystemSettingsLoginItems();
+        // A second opening on a known desktop proves the first one is over: had it started anything, that
+        // line would be written before this one.
+        qputenv("XDG_CURRENT_DESKTOP", "XFCE");
+        systemd.agent().openSystemSettingsLoginItems();
+        qputenv("PATH", oldPath);
+        qputenv("XDG_CURRENT_DESKTOP", oldDesktop);
+
+        const QString marker = QStringLiteral("xfce4-session-settings");
+        const auto lines = [&] {
+            QFile file(record);
+            return file.open(QIODevice::ReadOnly)
+                       ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                       : QStringList();
+        };
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return lines().contains(marker); }, 20s));
+        QStringList expected;
+        if (c.expected)
+            expected << *c.expected;
+        expected << marker;
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return lines().size() >= expected.size(); }, 20s));
+        EXPECT_EQ(lines(), expected);
+    }
+}
+
+// The user's own folders: the locations are fixed once per process, so a fresh run of this program checks
+// them with a throw-away HOME (the case below).
+TEST(SystemdForUser, UnitsAndMasksInTheUsersFolders) {
+    TestSupport::TempDir dir;
+    QDir().mkpath(dir.file(QStringLiteral("home")));
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("SYSTEMD_FOR_USER_DIR"), dir.path());
+    environment.insert(QStringLiteral("HOME"), dir.file(QStringLiteral("home")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.file(QStringLiteral("run")));
+    environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=SystemdForUserChild.*")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    EXPECT_FALSE(output.contains("SKIPPED")) << output.toStdString();
+}
+
+TEST(SystemdForUserChild, Run) {
+    const QString base = qEnvironmentVariable("SYSTEMD_FOR_USER_DIR");
+    if (base.isEmpty())
+        GTEST_SKIP() << "runs only as the child of SystemdForUser";
+    const QString home = base + QStringLiteral("/home");
+    const QString runtime = base + QStringLiteral("/run");
+    ASSERT_EQ(ConnectorPaths::home(), home);
+    const QString bundle = base + QStringLiteral("/Apps/Orvane 连接器.app");
+    TestSupport::writeFile(bundle + "/Contents/Library/LaunchAgents/" + agentPlist,
+                           plist("com.tamrik.senvik.connector.agent", "--agent", true, false));
+    TestSupport::writeFile(runtime + "/systemd/private", "");
+    const QString systemctl = base + QStringLiteral("/systemctl");
+    TestSupport::writeFile(systemctl, "#!/bin/sh\nexit 0\n", 0755);
+
+    const struct {
+        const char* name;
+        std::optional<QString> configHome; // XDG_CONFIG_HOME; nothing: unset
+        QString units;
+    } cases[] = {
+        {"XDG_CONFIG_HOME set", base + QStringLiteral("/config"),
+         base + QStringLiteral("/config/systemd/user")},
+        {"XDG_CONFIG_HOME unset", std::nullopt, home + QStringLiteral("/.config/systemd/user")},
+        {"XDG_CONFIG_HOME relative", QStringLiteral("config"),
+         home + QStringLiteral("/.config/systemd/user")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.configHome)
+            qputenv("XDG_CONFIG_HOME", c.configHome->toUtf8());
+        else
+            qunsetenv("XDG_CONFIG_HOME");
+        SystemdBackgroundService::Setup setup = SystemdBackgroundService::forUser(bundle, agentPlist);
+        EXPECT_EQ(setup.unitDirectory, c.units);
+        EXPECT_EQ(setup.runtimeDirectory, runtime);
+        EXPECT_EQ(setup.maskDirectories, QStringList({runtime + QStringLiteral("/systemd/user"),
+                                                      QStringLiteral("/etc/systemd/user")}));
+
+        // Registering writes the unit where the user's systemd reads it.
+        setup.systemctl = systemctl;
+        SystemdBackgroundService agent(setup);
+        ASSERT_NO_THROW(agent.registerItem());
+        EXPECT_TRUE(QFileInfo(c.units + QLatin1Char('/') + agentUnit).isFile());
+        agent.unregisterNow();
+        EXPECT_FALSE(QFileInfo::exists(c.units + QLatin1Char('/') + agentUnit));
+    }
+
+    // A mask in the runtime folder is the user's refusal.
+    QDir().mkpath(runtime + QStringLiteral("/systemd/user"));
+    ASSERT_TRUE(
+        QFile::link(QStringLiteral("/dev/null"), runtime + QStringLiteral("/systemd/user/") + agentUnit));
+    EXPECT_EQ(SystemdBackgroundService(SystemdBackgroundService::forUser(bundle, agentPlist)).status(),
+              Status::requiresApproval);
+
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(SystemdBackgroundService::forUser(bundle, agentPlist).maskDirectories,
+              QStringList{QStringLiteral("/etc/systemd/user")});
 }
 
 } // namespace

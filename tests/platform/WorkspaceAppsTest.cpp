@@ -1,3 +1,4 @@
+#include "Bundle.h"
 #include "linux/LinuxWorkspace.h"
 
 #include "RunTask.h"
@@ -5,13 +6,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QUuid>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 QByteArray info(const QString& identifier, const char* executable = "app") {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
@@ -51,6 +58,48 @@ TEST(WorkspaceApps, InstalledAppsByIdentifierInFolderOrder) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(workspace.urlForApplication(QString::fromLatin1(c.identifier)), c.expected) << c.identifier;
+}
+
+// Application folders hold whatever other programs put there. An Info.plist that is a FIFO (opening it
+// would wait for a writer for ever), a link to /dev/zero (endless), a link anywhere else, or a huge file is
+// no Info.plist, and neither is one reached through a linked Contents folder; the search goes on past them.
+TEST(WorkspaceApps, HostileInfoPlistsAreSkippedWithoutWaiting) {
+    TestSupport::TempDir dir;
+    const QString folder = dir.file(QStringLiteral("Applications"));
+    const QString elsewhere =
+        makeBundle(dir.file(QStringLiteral("elsewhere/Real.app")), QStringLiteral("com.tamrik.vestrano"));
+    const QString vestrano = QStringLiteral("com.tamrik.vestrano");
+    const struct {
+        const char* name;
+        std::function<void(const QString& plist)> make;
+    } cases[] = {
+        {"A-fifo", [](const QString& plist) { ::mkfifo(QFile::encodeName(plist).constData(), 0644); }},
+        {"B-dev-zero", [](const QString& plist) { QFile::link(QStringLiteral("/dev/zero"), plist); }},
+        {"C-link-to-a-real-plist",
+         [&](const QString& plist) {
+             QFile::link(elsewhere + QStringLiteral("/Contents/Info.plist"), plist);
+         }},
+        {"D-huge",
+         [](const QString& plist) {
+             QFile file(plist);
+             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+             file.resize(64 * 1024 * 1024); // sparse: cheap
+         }},
+    };
+    for (const auto& c : cases) {
+        const QString plist =
+            folder + QLatin1Char('/') + QLatin1String(c.name) + QStringLiteral(".app/Contents/Info.plist");
+        QDir().mkpath(QFileInfo(plist).path());
+        c.make(plist);
+    }
+    QDir().mkpath(folder + QStringLiteral("/E-linked-contents.app"));
+    QFile::link(elsewhere + QStringLiteral("/Contents"),
+                folder + QStringLiteral("/E-linked-contents.app/Contents"));
+    LinuxWorkspace workspace({folder});
+    EXPECT_EQ(workspace.urlForApplication(vestrano), std::nullopt);
+
+    makeBundle(folder + QStringLiteral("/F-real.app"), vestrano);
+    EXPECT_EQ(workspace.urlForApplication(vestrano), folder + QStringLiteral("/F-real.app"));
 }
 
 TEST(WorkspaceApps, ProcessTableReadFromProcRoot) {
@@ -131,10 +180,23 @@ TEST(WorkspaceApps, RevealShowsTheNearestExistingFolder) {
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_EQ(QString::fromUtf8(file.readAll()).trimmed(), c.expected) << c.name;
     }
+}
 
-    LinuxWorkspace nothing({}, {{dir.file(QStringLiteral("no-such-tool"))}});
-    EXPECT_NO_THROW(nothing.activateFileViewerSelecting({dir.file(QStringLiteral("Logs/bridge.log"))}));
-    EXPECT_NO_THROW(nothing.activateFileViewerSelecting({}));
+TEST(WorkspaceApps, RevealWithoutFilesStartsNoFileManager) {
+    TestSupport::TempDir dir;
+    const QString record = dir.file(QStringLiteral("opened"));
+    const QString opener = dir.file(QStringLiteral("opener"));
+    TestSupport::writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + record.toUtf8() + "'\n", 0755);
+    QDir().mkpath(dir.file(QStringLiteral("Logs")));
+    LinuxWorkspace workspace({}, {{opener}});
+
+    workspace.activateFileViewerSelecting({});
+    // A later reveal is recorded; had the empty one started the opener too, its line would be there as well.
+    workspace.activateFileViewerSelecting({dir.file(QStringLiteral("Logs/bridge.log"))});
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return QFileInfo(record).size() > 0; }, 20s));
+    QFile file(record);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()), dir.file(QStringLiteral("Logs")) + QLatin1Char('\n'));
 }
 
 TEST(WorkspaceApps, OpenApplicationStartsTheBundleOrSaysWhyNot) {
@@ -154,6 +216,50 @@ TEST(WorkspaceApps, OpenApplicationStartsTheBundleOrSaysWhyNot) {
         ADD_FAILURE() << "a missing bundle was started";
     } catch (const Workspace::Failure& failure) {
         EXPECT_TRUE(failure.message.startsWith(QStringLiteral("读不出这个 App 的信息："))) << failure.what();
+    }
+}
+
+} // namespace
+
+namespace {
+
+// libplist aborts the whole process when it hands out a key or text with a zero character inside (found by
+// fuzzing): such property lists are refused before they are parsed; the same list without it reads.
+TEST(PropertyLists, TextsWithAZeroInsideAreRefusedNotFatal) {
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool reads;
+    } cases[] = {
+        {"binary",
+         QByteArray::fromHex(
+             "62706c6973743030d101025f1012434642756e646c654964656e7469666965725f1013636f6d2e7461"
+             "6d72696b2e7665737472616e6f080b20000000000000010100000000000000030000000000000000"
+             "0000000000000036"),
+         true},
+        {"binary, zero in a key",
+         QByteArray::fromHex(
+             "62706c6973743030d101025f1013434642756e646c65004964656e7469666965725f1013636f6d2e7461"
+             "6d72696b2e7665737472616e6f080b21000000000000010100000000000000030000000000000000"
+             "0000000000000037"),
+         false},
+        {"binary, zero in a text",
+         QByteArray::fromHex(
+             "62706c6973743030d101025f1012434642756e646c654964656e7469666965725f1014636f6d2e7461"
+             "6d72696b002e7665737472616e6f080b20000000000000010100000000000000030000000000000000"
+             "0000000000000037"),
+         false},
+        {"XML, zero as a character reference",
+         "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundle&#0;Identifier</key>"
+         "<string>com.tamrik.vestrano</string></dict></plist>",
+         false},
+    };
+    for (const auto& c : cases) {
+        const std::optional<nlohmann::json> parsed = parsePropertyList(c.bytes);
+        EXPECT_EQ(parsed.has_value(), c.reads) << c.name;
+        if (c.reads) {
+            EXPECT_EQ(parsed->value("CFBundleIdentifier", ""), "com.tamrik.vestrano") << c.name;
+        }
     }
 }
 

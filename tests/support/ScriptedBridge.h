@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <poll.h>
@@ -59,6 +60,12 @@ public:
         raw(command, nlohmann::json{{"ok", false}, {"error", error}}.dump());
     }
 
+    // Runs `hook` on the serving thread each time `command` arrives, before the reply goes out.
+    void onCommand(const std::string& command, std::function<void()> hook) {
+        std::lock_guard lock(mutex_);
+        hooks_[command] = std::move(hook);
+    }
+
     std::vector<std::string> commands() const {
         std::lock_guard lock(mutex_);
         return commands_;
@@ -94,6 +101,14 @@ private:
             if (request.is_object() && request.contains("command") && request["command"].is_string())
                 command = request["command"].get<std::string>();
             std::string reply = R"({"ok":false,"error":"unknown command"})";
+            std::function<void()> hook;
+            {
+                std::lock_guard lock(mutex_);
+                if (auto it = hooks_.find(command); it != hooks_.end())
+                    hook = it->second;
+            }
+            if (hook)
+                hook();
             {
                 std::lock_guard lock(mutex_);
                 commands_.push_back(command);
@@ -112,4 +127,5 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, std::string> replies_;
     std::vector<std::string> commands_;
+    std::map<std::string, std::function<void()>> hooks_;
 };

@@ -7,7 +7,11 @@
 #include "RunTask.h"
 #include "TempHome.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <sys/stat.h>
 
 namespace {
 
@@ -41,6 +45,47 @@ TEST(CompanionLink, SignedStandinReceivesExactlyTheLink) {
     ASSERT_TRUE(TestSupport::spinUntil([&] { return CompanionStandin::receivedLinks(app).size() == 2; }));
     EXPECT_EQ(CompanionStandin::receivedLinks(app).last(), ready.toString());
     EXPECT_TRUE(TestSupport::runTask(verifier.check(app, vestrano)));
+}
+
+// The link travels on standard input only: the stand-in records its arguments too, so a link passed in
+// the world-readable argument vector would appear twice. The record itself is readable by its owner only,
+// even when an older record was readable by all.
+TEST(CompanionLink, TicketNeverInArgumentsNorInAFileOthersCanRead) {
+    TestSupport::TempDir dir;
+    const QString app = dir.file(QStringLiteral("Orvane.app"));
+    ASSERT_TRUE(CompanionStandin::assemble(app, vestrano));
+    const QString record = CompanionStandin::receivedLinksFile(app);
+    for (const bool olderRecord : {false, true}) {
+        SCOPED_TRACE(olderRecord ? "older record readable by all" : "new record");
+        QFile::remove(record);
+        if (olderRecord) {
+            TestSupport::writeFile(record, QByteArray(), 0644);
+            ::chmod(QFile::encodeName(record).constData(), 0644);
+        }
+        const QUrl ticket(QStringLiteral(
+            "com.tamrik.vestrano://agent-connector?port=48123&ticket=secret-tk-9&state=abcdefghijklmnop"));
+        LinuxWorkspace workspace;
+        TestSupport::runTask(workspace.open(ticket, app, false));
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return !CompanionStandin::receivedLinks(app).isEmpty(); }));
+        TestSupport::spinFor(std::chrono::milliseconds(100));
+        EXPECT_EQ(CompanionStandin::receivedLinks(app), QStringList{ticket.toString(QUrl::FullyEncoded)});
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(record).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+    }
+}
+
+// An app opened without a link starts with nothing on its standard input and no arguments.
+TEST(CompanionLink, StartedWithoutALinkReceivesNothing) {
+    TestSupport::TempDir dir;
+    const QString app = dir.file(QStringLiteral("Orvane.app"));
+    ASSERT_TRUE(CompanionStandin::assemble(app, vestrano));
+    LinuxWorkspace workspace;
+    TestSupport::runTask(workspace.openApplication(app));
+    ASSERT_TRUE(
+        TestSupport::spinUntil([&] { return QFile::exists(CompanionStandin::receivedLinksFile(app)); }));
+    TestSupport::spinFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(CompanionStandin::receivedLinks(app), QStringList());
 }
 
 TEST(CompanionLink, StandinWithAnotherIdentifierIsNoCompanion) {

@@ -22,6 +22,14 @@ UpdateInfo entry(const char* version, qint64 build) {
 }
 
 TEST(UpdateInfoDecoding, RequiredKeysAndTypes) {
+    // Nesting far beyond any feed is refused before decoding, even under a key that is otherwise ignored.
+    const auto nested = [](std::size_t levels) {
+        return std::string(levels, '[') + std::string(levels, ']');
+    };
+    const std::string entry = R"({"version":"1.5","build":58,"url":"u","sha256":"s","notes":)";
+    const std::string deepNotes = entry + nested(200000) + "}";
+    const std::string deepExtra = entry + R"("n","x":)" + nested(128) + "}";
+    const std::string shallowExtra = entry + R"("n","x":)" + nested(127) + "}";
     struct Row {
         const char* document;
         std::optional<QString> error; // absent: decodes
@@ -47,6 +55,9 @@ TEST(UpdateInfoDecoding, RequiredKeysAndTypes) {
          QStringLiteral("更新清单不是一个 JSON 对象")},
         {R"({"version":"1.5",)", QStringLiteral("更新清单不是有效的 JSON")},
         {"", QStringLiteral("更新清单不是有效的 JSON")},
+        {deepNotes.c_str(), QStringLiteral("更新清单不是有效的 JSON")},
+        {deepExtra.c_str(), QStringLiteral("更新清单不是有效的 JSON")},
+        {shallowExtra.c_str(), std::nullopt},
     };
     for (const Row& row : rows) {
         std::optional<QString> error;

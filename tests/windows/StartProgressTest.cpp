@@ -63,15 +63,6 @@ TEST(StartProgress, BridgeStateChangesNoStep) {
     EXPECT_NE(running, stopped); // but the value differs, so the page looks again
 }
 
-TEST(StartProgress, ReadyEnginesKeepTheirOrder) {
-    StartProgress p{
-        {engine("evox", true), engine("codex", false), engine("claude_code", true)}, true, false, false};
-    const QList<Engine> ready = p.readyEngines();
-    ASSERT_EQ(ready.size(), 2);
-    EXPECT_EQ(ready[0].id, QStringLiteral("evox"));
-    EXPECT_EQ(ready[1].id, QStringLiteral("claude_code"));
-}
-
 TEST(StartProgress, CompletionIsRecordedOnceAndNeverCleared) {
     ConnectorSettings::setStartCompleted(false);
     StartProgress unfinished{{engine("codex", true)}, true, true, false};

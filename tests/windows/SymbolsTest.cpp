@@ -71,11 +71,3 @@ TEST(Symbols, InnerMarksOfFilledSymbolsShowTheBackground) {
     // Outside the disc, the corner, stays untouched.
     EXPECT_EQ(QColor(image.pixel(1, 1)), QColor(Qt::blue));
 }
-
-TEST(Symbols, DrawsInTheGivenColourAndScalesWithTheBox) {
-    const QImage small = draw(QStringLiteral("circle.fill"), 20, QColor(0, 200, 0));
-    const QImage large = draw(QStringLiteral("circle.fill"), 80, QColor(0, 200, 0));
-    EXPECT_EQ(QColor(large.pixel(40, 40)).rgb(), QColor(0, 200, 0).rgb());
-    // A disc's area grows with the square of its size.
-    EXPECT_NEAR(double(inked(large)) / inked(small), 16.0, 1.5);
-}

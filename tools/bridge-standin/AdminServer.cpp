@@ -29,6 +29,8 @@ AdminServer::AdminServer(int listenFd, int wakeFd, StandinBridge& bridge, Scenar
 AdminServer::~AdminServer() {
     for (Client& client : clients_)
         finish(client);
+    if (requestLog_ >= 0)
+        ::close(requestLog_);
 }
 
 void AdminServer::run() {
@@ -133,6 +135,11 @@ void AdminServer::readRequest(Client& client) {
 }
 
 void AdminServer::respond(Client& client, const std::string& line) {
+    if (requestLog_ >= 0) {
+        // One write per line, so a reader never sees half a request.
+        const std::string entry = line + "\n";
+        [[maybe_unused]] const ssize_t written = ::write(requestLog_, entry.data(), entry.size());
+    }
     // Someone edited the scenario while we run: answer from the edited state.
     if (auto edited = scenario_.reloadIfChanged())
         bridge_.replaceScenario(std::move(*edited));

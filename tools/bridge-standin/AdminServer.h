@@ -17,6 +17,10 @@ public:
 
     void run();
 
+    // Appends every request line, exactly as received, to the open file `fd`, which the server then owns
+    // (tests check what the connector sent, byte for byte).
+    void logRequestsTo(int fd) { requestLog_ = fd; }
+
     static constexpr std::size_t maxRequestBytes = 1024 * 1024;
     static constexpr std::size_t maxClients = 256;
     static constexpr std::chrono::seconds readTimeout{30};
@@ -49,4 +53,5 @@ private:
     StandinBridge& bridge_;
     ScenarioFile& scenario_;
     std::vector<Client> clients_;
+    int requestLog_ = -1;
 };

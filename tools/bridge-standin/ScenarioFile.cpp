@@ -1,5 +1,7 @@
 #include "ScenarioFile.h"
 
+#include "JsonDepth.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,7 +35,13 @@ std::optional<nlohmann::json> ScenarioFile::load(std::string& error) {
     contents << stream.rdbuf();
     seen_ = before;
     try {
-        nlohmann::json scenario = nlohmann::json::parse(contents.str());
+        const std::string text = contents.str();
+        // Nesting far beyond any scenario would overflow the stack when the value is copied.
+        if (!JsonDepth::within(text)) {
+            error = "场景文件 " + path_ + " 不是有效的 JSON：嵌套太深";
+            return std::nullopt;
+        }
+        nlohmann::json scenario = nlohmann::json::parse(text);
         if (!scenario.is_object()) {
             error = "场景文件 " + path_ + " 的顶层不是 JSON 对象";
             return std::nullopt;

@@ -1,5 +1,7 @@
 #include "StandinBridge.h"
 
+#include "JsonDepth.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -272,6 +274,8 @@ std::chrono::milliseconds StandinBridge::delayFor(const std::string& command) co
 StandinBridge::Answer StandinBridge::handleLine(const std::string& line) {
     json request;
     try {
+        if (!JsonDepth::within(line))
+            return {failure("请求不是有效的 JSON"), delayFor("*")};
         request = json::parse(line);
     } catch (const json::exception&) {
         return {failure("请求不是有效的 JSON"), delayFor("*")};

@@ -1,6 +1,6 @@
 // A stand-in for the bridge: serves the admin channel in the bridge's data directory from a scenario file.
 // Started like the real one: bridge-standin <script-path> start [--managed] [--data-dir DIR] [--scenario
-// FILE]
+// FILE] [--request-log FILE]
 
 #include "AdminServer.h"
 #include "ScenarioFile.h"
@@ -43,6 +43,7 @@ struct Options {
     bool managed = false;
     std::string dataDir;
     std::string scenario;
+    std::string requestLog;
 };
 
 Options parse(int argc, char** argv) {
@@ -52,16 +53,20 @@ Options parse(int argc, char** argv) {
         const std::string argument = argv[i];
         if (argument == "--managed") {
             options.managed = true;
-        } else if (argument == "--data-dir" || argument == "--scenario") {
+        } else if (argument == "--data-dir" || argument == "--scenario" || argument == "--request-log") {
             if (i + 1 >= argc || std::string(argv[i + 1]).empty())
                 refuse(argument + " 后面要跟一个路径", 2);
-            (argument == "--data-dir" ? options.dataDir : options.scenario) = argv[++i];
+            std::string& target = argument == "--data-dir"   ? options.dataDir
+                                  : argument == "--scenario" ? options.scenario
+                                                             : options.requestLog;
+            target = argv[++i];
         } else if (argument.rfind("--", 0) != 0) {
             positional.push_back(argument);
         }
     }
     if (positional.size() < 2 || positional[1] != "start")
-        refuse("用法：bridge-standin <脚本路径> start [--managed] [--data-dir 目录] [--scenario 场景文件]",
+        refuse("用法：bridge-standin <脚本路径> start [--managed] [--data-dir 目录] [--scenario 场景文件] "
+               "[--request-log 记录文件]",
                2);
     return options;
 }
@@ -154,6 +159,14 @@ int main(int argc, char** argv) {
         refuse("另一个桥接替身正在使用 " + dataDir + "，这个不启动了");
     clearStaleSocket(socketPath);
 
+    int requestLog = -1;
+    if (!options.requestLog.empty()) {
+        requestLog =
+            ::open(absolute(options.requestLog).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (requestLog < 0)
+            refuse("请求记录文件打不开：" + options.requestLog + "：" + std::strerror(errno));
+    }
+
     std::string scenarioPath = options.scenario;
     if (scenarioPath.empty()) {
         const char* fromEnvironment = std::getenv("ORVANE_STANDIN_SCENARIO");
@@ -203,6 +216,8 @@ int main(int argc, char** argv) {
 
     {
         AdminServer server(listenFd, wake[0], bridge, file);
+        if (requestLog >= 0)
+            server.logRequestsTo(requestLog);
         server.run();
     }
 

@@ -3,6 +3,7 @@
 //   orvane-codesign pubkey KEY.pem                      prints the public key of a private key
 //   orvane-codesign sign --key KEY.pem --identifier ID --team TEAM BUNDLE
 //   orvane-codesign verify [--pubkey KEY] [--identifier ID] [--team TEAM] BUNDLE
+//   orvane-codesign notarize --key NOTARY.pem BUNDLE  adds the notary's signature to a signed bundle
 // Public keys are printed as base64 of their 32 raw bytes. verify trusts the given key (base64, a PEM public
 // key, or a file holding either, or a private key file) for TEAM, or this build's own keys without --pubkey.
 // Exit status: 0 success, 1 refused or failed, 2 wrong usage.
@@ -27,7 +28,8 @@ int usage() {
     std::cerr << "usage: orvane-codesign keygen OUT.pem\n"
                  "       orvane-codesign pubkey KEY.pem\n"
                  "       orvane-codesign sign --key KEY.pem --identifier ID --team TEAM BUNDLE\n"
-                 "       orvane-codesign verify [--pubkey KEY] [--identifier ID] [--team TEAM] BUNDLE\n";
+                 "       orvane-codesign verify [--pubkey KEY] [--identifier ID] [--team TEAM] BUNDLE\n"
+                 "       orvane-codesign notarize --key NOTARY.pem BUNDLE\n";
     return 2;
 }
 
@@ -132,6 +134,21 @@ int sign(const Options& options) {
     return 0;
 }
 
+int notarize(const Options& options) {
+    if (!options.values.count("key"))
+        return usage();
+    const auto key = loadKey(options.values.at("key"));
+    if (!key)
+        return 1;
+    try {
+        BundleSignature::notarize(options.operand, *key);
+    } catch (const BundleSignature::Error& error) {
+        std::cerr << "orvane-codesign: " << error.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
+
 int verify(const Options& options) {
     SigningKeyring keyring = trustedKeys();
     std::optional<QString> identifier, team;
@@ -183,6 +200,10 @@ int main(int argc, char** argv) {
     if (command == "sign") {
         const auto options = parseOptions(argc, argv, 2, {"key", "identifier", "team"});
         return options ? sign(*options) : usage();
+    }
+    if (command == "notarize") {
+        const auto options = parseOptions(argc, argv, 2, {"key"});
+        return options ? notarize(*options) : usage();
     }
     if (command == "verify") {
         const auto options = parseOptions(argc, argv, 2, {"pubkey", "identifier", "team"});

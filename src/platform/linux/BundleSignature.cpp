@@ -1,6 +1,7 @@
 #include "BundleSignature.h"
 
 #include <QFile>
+#include <QStringList>
 
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
@@ -41,6 +42,24 @@ private:
 // A folder inside an open one, never reached through a link.
 Fd openFolder(int dirFd, const char* name) {
     return Fd(::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// A file inside an open folder, never through a link and never waiting: a FIFO or a device put in a file's
+// place must not hold a worker. Callers check that what opened is a regular file.
+Fd openFile(int dirFd, const char* name) {
+    return Fd(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+}
+
+// A file or folder that another user could change (set-id bits included, which make it run as somebody
+// else) makes the bundle untrustworthy whatever its contents are now.
+std::optional<std::string> unsafeMode(const struct stat& info) {
+    if (info.st_mode & (S_ISUID | S_ISGID))
+        return "set-id bit";
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return "writable by others";
+    if (info.st_uid != 0 && info.st_uid != ::geteuid())
+        return "owned by another user";
+    return std::nullopt;
 }
 
 // Reads an open file to its end in pieces of `pieceSize`, handing each to `take`; false when a read fails or
@@ -148,6 +167,8 @@ struct Walk {
                 ::close(copy);
             throw Error(Problem::unreadable, "cannot list " + (prefix.empty() ? std::string(".") : prefix));
         }
+        // The copy shares its position with `dirFd`, which an earlier walk may have left at the end.
+        ::rewinddir(dir);
         std::vector<std::string> names;
         errno = 0;
         while (dirent* found = ::readdir(dir)) {
@@ -167,6 +188,9 @@ struct Walk {
         struct stat info {};
         if (::fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
             throw Error(Problem::unreadable, "cannot read " + path);
+        if (!S_ISLNK(info.st_mode))
+            if (auto why = unsafeMode(info))
+                throw Error(Problem::unsafeContents, *why + ": " + path);
         if (S_ISDIR(info.st_mode)) {
             if (path == signatureFolder)
                 return;
@@ -184,11 +208,14 @@ struct Walk {
                 throw Error(Problem::unsafeContents, "link leaves the bundle: " + path);
             entries.push_back(Entry{path, Entry::Kind::symlink, {}, false, target});
         } else if (S_ISREG(info.st_mode)) {
+            if (info.st_size > maxFileBytes)
+                throw Error(Problem::unsafeContents, "file too large: " + path);
             Entry entry{path, Entry::Kind::file, {}, (info.st_mode & 0111) != 0, {}};
             if (hashFiles) {
-                Fd file(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+                Fd file = openFile(dirFd, name.c_str());
                 struct stat opened {};
-                if (!file || ::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
+                if (!file || ::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
+                    opened.st_size > maxFileBytes || unsafeMode(opened))
                     throw Error(Problem::unreadable, "cannot open " + path);
                 auto digest = sha256(file.get());
                 if (!digest)
@@ -215,10 +242,16 @@ struct Walk {
     }
 };
 
-std::optional<QByteArray> readSmallFile(int dirFd, const char* name, qint64 limit) {
-    Fd file(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+// A signature file: a regular file of at most `limit` bytes, or nothing; `tooLarge` tells the two apart.
+std::optional<QByteArray> readSmallFile(int dirFd, const char* name, qint64 limit, bool* tooLarge = nullptr) {
+    Fd file = openFile(dirFd, name);
     struct stat info {};
-    if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > limit)
+    if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    const bool large = info.st_size > limit;
+    if (tooLarge)
+        *tooLarge = large;
+    if (large)
         return std::nullopt;
     QByteArray bytes;
     if (!readToEnd(file.get(), 65536, [&](const char* piece, std::size_t size) {
@@ -227,6 +260,67 @@ std::optional<QByteArray> readSmallFile(int dirFd, const char* name, qint64 limi
         }))
         return std::nullopt;
     return bytes;
+}
+
+// The signature folder holds exactly the files the scheme names, each a regular file nobody else can
+// change; anything more could smuggle data past the signature.
+std::optional<std::string> strayInSignatureFolder(int folderFd) {
+    struct stat self {};
+    if (::fstat(folderFd, &self) != 0)
+        return std::string(signatureFolder);
+    if (auto why = unsafeMode(self))
+        return *why + ": " + signatureFolder;
+    const int copy = ::dup(folderFd);
+    DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!dir) {
+        if (copy >= 0)
+            ::close(copy);
+        return std::string(signatureFolder);
+    }
+    std::optional<std::string> stray;
+    ::rewinddir(dir);
+    while (dirent* found = ::readdir(dir)) {
+        const std::string name = found->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat info {};
+        const bool known = name == "CodeResources" || name == "CodeSignature" || name == "NotarySignature";
+        if (!known || ::fstatat(folderFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode) || unsafeMode(info)) {
+            stray = std::string(signatureFolder) + "/" + name;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return stray;
+}
+
+// The bundle's resolved location, from its open folder.
+std::optional<std::string> realPathOf(int fd) {
+    char* real = ::realpath(("/proc/self/fd/" + std::to_string(fd)).c_str(), nullptr);
+    if (!real)
+        return std::nullopt;
+    std::string path(real);
+    std::free(real);
+    return path;
+}
+
+std::vector<Entry> scanOpen(int rootFd, bool hashFiles) {
+    const auto real = realPathOf(rootFd);
+    if (!real)
+        throw Error(Problem::unreadable, "cannot resolve the bundle");
+    struct stat info {};
+    if (::fstat(rootFd, &info) != 0)
+        throw Error(Problem::unreadable, "cannot read the bundle");
+    if (auto why = unsafeMode(info))
+        throw Error(Problem::unsafeContents, *why + ": .");
+    Walk walk;
+    walk.rootReal = *real;
+    walk.hashFiles = hashFiles;
+    walk.directory(rootFd, "");
+    std::sort(walk.entries.begin(), walk.entries.end(),
+              [](const Entry& a, const Entry& b) { return a.path < b.path; });
+    return std::move(walk.entries);
 }
 
 // The first difference between what was signed and what is there, as a path and what happened to it.
@@ -269,17 +363,9 @@ bool hasExactly(const nlohmann::json& object, std::initializer_list<const char*>
 std::vector<Entry> scan(const QString& bundlePath, bool hashFiles) {
     const std::string root = toLocal(bundlePath);
     Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    char* real = rootFd ? ::realpath(root.c_str(), nullptr) : nullptr;
-    if (!real)
+    if (!rootFd)
         throw Error(Problem::unreadable, "cannot open the bundle " + root);
-    Walk walk;
-    walk.rootReal = real;
-    std::free(real);
-    walk.hashFiles = hashFiles;
-    walk.directory(rootFd.get(), "");
-    std::sort(walk.entries.begin(), walk.entries.end(),
-              [](const Entry& a, const Entry& b) { return a.path < b.path; });
-    return std::move(walk.entries);
+    return scanOpen(rootFd.get(), hashFiles);
 }
 
 QByteArray canonical(const Manifest& manifest) {
@@ -381,38 +467,96 @@ void sign(const QString& bundlePath, const Ed25519Key& key, const QString& ident
         if (!file || done != data.size())
             throw Error(Problem::unreadable, std::string("cannot write ") + signatureFolder + "/" + name);
     };
+    ::unlinkat(folder.get(), "NotarySignature", 0); // made over the old manifest
     write("CodeResources", bytes);
     write("CodeSignature", signature);
 }
 
+void notarize(const QString& bundlePath, const Ed25519Key& notaryKey) {
+    const std::string root = toLocal(bundlePath);
+    Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd contents = rootFd ? openFolder(rootFd.get(), "Contents") : Fd();
+    Fd folder = contents ? openFolder(contents.get(), "_CodeSignature") : Fd();
+    const auto bytes = folder ? readSmallFile(folder.get(), "CodeResources", maxManifestBytes) : std::nullopt;
+    if (!bytes || !parse(*bytes))
+        throw Error(Problem::notSigned, "sign the bundle before notarizing it: " + root);
+    const QByteArray signature = notaryKey.sign(*bytes);
+    ::unlinkat(folder.get(), "NotarySignature", 0);
+    Fd file(::openat(folder.get(), "NotarySignature", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     0644));
+    if (!file || ::write(file.get(), signature.constData(), static_cast<size_t>(signature.size())) !=
+                     signature.size())
+        throw Error(Problem::unreadable, std::string("cannot write ") + signatureFolder + "/NotarySignature");
+}
+
+bool assess(const QString& bundlePath, const SigningKeyring& keyring) {
+    const Verdict verdict = verify(bundlePath, keyring);
+    if (!verdict.valid())
+        return false;
+    const std::string root = toLocal(bundlePath);
+    Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd contents = rootFd ? openFolder(rootFd.get(), "Contents") : Fd();
+    Fd folder = contents ? openFolder(contents.get(), "_CodeSignature") : Fd();
+    const auto signature = folder ? readSmallFile(folder.get(), "NotarySignature", 64) : std::nullopt;
+    if (!signature || signature->size() != 64)
+        return false;
+    // The manifest's one canonical form is exactly the bytes verify() accepted.
+    const QByteArray bytes = canonical(*verdict.manifest);
+    const QList<QByteArray> keys = keyring.keysFor(notaryTeam);
+    return std::any_of(keys.begin(), keys.end(),
+                       [&](const QByteArray& key) { return Ed25519Key::verify(key, bytes, *signature); });
+}
+
 Verdict verify(const QString& bundlePath, const SigningKeyring& keyring,
                const std::optional<QString>& identifier, const std::optional<QString>& team) {
+    const std::string root = toLocal(bundlePath);
+    Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!rootFd) {
+        Verdict verdict;
+        verdict.problem = Problem::unreadable;
+        verdict.detail = root;
+        return verdict;
+    }
+    return verifyOpen(rootFd.get(), keyring, identifier, team);
+}
+
+Verdict verifyOpen(int bundleFd, const SigningKeyring& keyring, const std::optional<QString>& identifier,
+                   const std::optional<QString>& team) {
     Verdict verdict;
     auto fail = [&](Problem problem, std::string detail = {}) {
         verdict.problem = problem;
         verdict.detail = std::move(detail);
         return verdict;
     };
-    const std::string root = toLocal(bundlePath);
-    Fd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!rootFd)
-        return fail(Problem::unreadable, root);
-    Fd contents = openFolder(rootFd.get(), "Contents");
+    Fd contents = openFolder(bundleFd, "Contents");
     Fd folder = contents ? openFolder(contents.get(), "_CodeSignature") : Fd();
-    const auto bytes = folder ? readSmallFile(folder.get(), "CodeResources", maxManifestBytes) : std::nullopt;
-    const auto signature = folder ? readSmallFile(folder.get(), "CodeSignature", 64) : std::nullopt;
+    if (!folder)
+        return fail(Problem::notSigned);
+    if (auto stray = strayInSignatureFolder(folder.get()))
+        return fail(Problem::unsafeContents, *stray);
+    bool manifestTooLarge = false;
+    const auto bytes = readSmallFile(folder.get(), "CodeResources", maxManifestBytes, &manifestTooLarge);
+    const auto signature = readSmallFile(folder.get(), "CodeSignature", 64);
+    if (manifestTooLarge)
+        return fail(Problem::malformed, "manifest too large");
     if (!bytes || !signature)
         return fail(Problem::notSigned);
+
+    // The signature over the raw bytes comes first: nothing unsigned is ever decoded.
+    QStringList signers;
+    for (const auto& [keyTeam, key] : keyring.all())
+        if (Ed25519Key::verify(key, *bytes, *signature))
+            signers << keyTeam;
+    if (signers.isEmpty())
+        return fail(Problem::badSignature);
 
     std::optional<Manifest> manifest = parse(*bytes);
     if (!manifest)
         return fail(Problem::malformed);
     const QString declaredTeam = QString::fromStdString(manifest->team);
-    const QList<QByteArray> keys = keyring.keysFor(declaredTeam);
-    if (keys.isEmpty())
+    if (keyring.keysFor(declaredTeam).isEmpty())
         return fail(Problem::untrustedTeam, manifest->team);
-    if (std::none_of(keys.begin(), keys.end(),
-                     [&](const QByteArray& key) { return Ed25519Key::verify(key, *bytes, *signature); }))
+    if (!signers.contains(declaredTeam))
         return fail(Problem::badSignature);
     if (identifier && identifier->toStdString() != manifest->identifier)
         return fail(Problem::wrongIdentifier, manifest->identifier);
@@ -421,9 +565,9 @@ Verdict verify(const QString& bundlePath, const SigningKeyring& keyring,
 
     // The cheap walk first: an added or removed file fails before anything is hashed.
     try {
-        if (auto changed = difference(manifest->entries, scan(bundlePath, false), false))
+        if (auto changed = difference(manifest->entries, scanOpen(bundleFd, false), false))
             return fail(Problem::contentsChanged, *changed);
-        if (auto changed = difference(manifest->entries, scan(bundlePath, true), true))
+        if (auto changed = difference(manifest->entries, scanOpen(bundleFd, true), true))
             return fail(Problem::contentsChanged, *changed);
     } catch (const Error& error) {
         return fail(error.problem, error.what());

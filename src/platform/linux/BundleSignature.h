@@ -15,14 +15,23 @@
 //   CodeResources  the manifest: canonical JSON naming the signing identifier, the team, and every file of
 //                  the bundle outside _CodeSignature (regular files by SHA-256 and executable bit, symbolic
 //                  links by their target), sorted by path;
-//   CodeSignature  64 bytes: the team key's Ed25519 signature over the manifest's bytes.
+//   CodeSignature  64 bytes: the team key's Ed25519 signature over the manifest's bytes;
+//   NotarySignature (optional) 64 bytes: a notary key's signature over the same bytes.
+// Nothing else may lie in that folder, and no file or folder of the bundle may carry set-id bits, be
+// writable by group or others, or belong to another user (root excepted).
 // The manifest is accepted only in its one canonical form, so the bytes that were signed read one way only.
 namespace BundleSignature {
 
 inline const QString manifestPath = QStringLiteral("Contents/_CodeSignature/CodeResources");
 inline const QString signaturePath = QStringLiteral("Contents/_CodeSignature/CodeSignature");
+inline const QString notarySignaturePath = QStringLiteral("Contents/_CodeSignature/NotarySignature");
+// The keyring's team name for the notary's keys.
+inline const QString notaryTeam = QStringLiteral("notary");
 inline constexpr const char* format = "orvane-codesign-1";
-inline constexpr qint64 maxManifestBytes = 64 * 1024 * 1024;
+// About 100,000 files; a larger manifest is refused before it is read.
+inline constexpr qint64 maxManifestBytes = 16 * 1024 * 1024;
+// No file of an application comes near this; a larger one (a sparse file, say) would only stall hashing.
+inline constexpr qint64 maxFileBytes = qint64(4) * 1024 * 1024 * 1024;
 
 struct Entry {
     enum class Kind { file, symlink };
@@ -50,7 +59,7 @@ enum class Problem {
     wrongIdentifier, // signed, but for another identifier
     wrongTeam,       // signed, but by another team
     contentsChanged, // a file was added, removed or changed since signing
-    unsafeContents,  // a special file, or a symbolic link that leaves the bundle
+    unsafeContents,  // a special file, a link that leaves the bundle, a stray signature file, unsafe modes
 };
 
 struct Verdict {
@@ -83,6 +92,20 @@ void sign(const QString& bundlePath, const Ed25519Key& key, const QString& ident
 Verdict verify(const QString& bundlePath, const SigningKeyring& keyring,
                const std::optional<QString>& identifier = std::nullopt,
                const std::optional<QString>& team = std::nullopt);
+
+// Adds the notary's signature (64 bytes, Ed25519 over the same manifest bytes) to a signed bundle. Throws
+// Error when the bundle carries no manifest. Signing again removes it: the manifest changes.
+void notarize(const QString& bundlePath, const Ed25519Key& notaryKey);
+
+// The notarization assessment: a valid signature (as verify() without requirements) whose manifest also
+// carries a notary signature under a key the keyring holds for notaryTeam.
+bool assess(const QString& bundlePath, const SigningKeyring& keyring);
+
+// The same for a bundle already open as a folder (`bundleFd`), so that what was checked is exactly what the
+// caller goes on to use, whatever happens to the bundle's path meanwhile.
+Verdict verifyOpen(int bundleFd, const SigningKeyring& keyring,
+                   const std::optional<QString>& identifier = std::nullopt,
+                   const std::optional<QString>& team = std::nullopt);
 
 // A short English word for logs and the signing tool.
 const char* describe(Problem problem);

@@ -29,6 +29,20 @@ std::optional<SigningInformation> LinuxCodeSigning::check(const QString& bundleP
                               QString::fromStdString(verdict.manifest->team)};
 }
 
+std::optional<SigningInformation> LinuxCodeSigning::checkOpen(int bundleFd, const QString& bundlePath,
+                                                              const QString& requirement) const {
+    Q_UNUSED(bundlePath);
+    const auto compiled = compile(requirement);
+    if (!compiled)
+        return std::nullopt;
+    const BundleSignature::Verdict verdict =
+        BundleSignature::verifyOpen(bundleFd, keyring_, compiled->identifier);
+    if (!verdict.valid())
+        return std::nullopt;
+    return SigningInformation{QString::fromStdString(verdict.manifest->identifier),
+                              QString::fromStdString(verdict.manifest->team)};
+}
+
 std::shared_ptr<const CodeSigning> systemCodeSigning() {
     static const std::shared_ptr<const CodeSigning> instance =
         std::make_shared<LinuxCodeSigning>(trustedKeys());

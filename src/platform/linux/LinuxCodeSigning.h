@@ -14,6 +14,8 @@ public:
 
     std::optional<SigningInformation> check(const QString& bundlePath,
                                             const QString& requirement) const override;
+    std::optional<SigningInformation> checkOpen(int bundleFd, const QString& bundlePath,
+                                                const QString& requirement) const override;
 
     struct Requirement {
         std::optional<QString> identifier;

@@ -107,7 +107,7 @@ std::optional<QString> LinuxWorkspace::urlForApplication(const QString& bundleId
 
 QCoro::Task<void> LinuxWorkspace::openApplication(QString appPath) {
     // Named, not a temporary in the co_await operand: GCC 12 destroys such a lambda's captures twice.
-    auto work = [path = std::move(appPath)] { return launch(path, QStringList()); };
+    auto work = [path = std::move(appPath)] { return launch(path, QByteArray()); };
     const std::optional<QString> failure = co_await Async::onWorker(std::move(work));
     if (failure)
         throw Failure(*failure);

@@ -1,0 +1,154 @@
+#include "StatusMenuRenderer.h"
+#include "MenuRowView.h"
+
+#include "RunTask.h"
+
+#include <QMenu>
+#include <QWidgetAction>
+#include <gtest/gtest.h>
+
+namespace {
+
+using S = MenuRow::Style;
+using C = MenuCommand::Case;
+
+MenuRow row(QString id, S style, QString title, bool enabled = true) {
+    return MenuRow{std::move(id), std::move(style), std::move(title), enabled, std::nullopt, 0};
+}
+
+QList<MenuRow> menuRows() {
+    return {
+        row("health", S::Title{}, "Orvane 连接器 · 一切正常"),
+        MenuRow::separator("after-health"),
+        row("bridge", S::Info{}, "桥接　在运行"),
+        row("connector-section", S::Section{}, "Orvane 连接器（含桥接）"),
+        row("connector-update", S::action(C::checkConnectorUpdate, true), "检查连接器更新"),
+        row("cli-check", S::action(C::checkCli, true), "检查执行工具更新", false),
+        row("cli-result", S::Note{}, "检查完了"),
+        row("open-window", S::action(C::openOverview, false), "打开连接器窗口…"),
+        row("diagnostics", S::action(C::openDiagnostics, false), "诊断…", false),
+        row("quit", S::action(C::quit, false), "退出状态栏图标"),
+    };
+}
+
+class Renderer : public ::testing::Test {
+protected:
+    QList<MenuCommand> performed;
+    StatusMenuRenderer renderer{[this](const MenuCommand& c) { performed << c; }};
+    QMenu menu;
+    QList<MenuRow> rows = menuRows();
+
+    qsizetype at(const QString& id) const {
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            if (rows[i].id == id)
+                return i;
+        return -1;
+    }
+    QAction* item(const QString& id) { return menu.actions().value(at(id)); }
+    MenuRowView* view(const QString& id) {
+        auto* widgetItem = qobject_cast<QWidgetAction*>(item(id));
+        return widgetItem ? qobject_cast<MenuRowView*>(widgetItem->defaultWidget()) : nullptr;
+    }
+    void setUpdateRow(S style, QString title) {
+        rows[at("connector-update")] = row("connector-update", std::move(style), std::move(title));
+        renderer.render(rows, menu);
+    }
+    void showMenu() {
+        menu.popup(QPoint(0, 0));
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return view("connector-update")->isVisible(); }));
+    }
+};
+
+TEST_F(Renderer, SameRowsTwiceTouchNothingAndOneChangedTitleTouchesOneItemAndStartsTheSpinner) {
+    renderer.render(rows, menu);
+    const QList<QAction*> items = menu.actions();
+    MenuRowView* update = view("connector-update");
+    EXPECT_EQ(renderer.itemsCreated(), rows.size());
+    renderer.render(rows, menu);
+    EXPECT_EQ(renderer.itemsCreated(), rows.size());
+    EXPECT_EQ(renderer.itemsConfigured(), rows.size() - 2)
+        << "separator and section are built, not configured";
+
+    showMenu();
+    EXPECT_FALSE(update->spinning());
+    setUpdateRow(S::Progress{}, "正在检查连接器更新…");
+    EXPECT_EQ(renderer.itemsConfigured(), rows.size() - 1);
+    EXPECT_EQ(menu.actions(), items);
+    EXPECT_EQ(view("connector-update"), update);
+    EXPECT_EQ(update->title(), QStringLiteral("正在检查连接器更新…"));
+    EXPECT_TRUE(update->spinning());
+    menu.hide();
+    EXPECT_FALSE(update->spinning()) << "no timer while the menu is closed";
+    showMenu();
+    EXPECT_TRUE(update->spinning());
+    setUpdateRow(S::action(C::checkConnectorUpdate, true), "检查连接器更新");
+    EXPECT_EQ(view("connector-update"), update);
+    EXPECT_FALSE(update->spinning());
+    menu.hide();
+}
+
+TEST_F(Renderer, AnAddedRowRebuildsAndAGoneRowRunsNothing) {
+    renderer.render(rows, menu);
+    QPointer<QAction> bridge = item("bridge");
+    QAction* quit = item("quit");
+    menu.removeAction(quit); // kept alive, like a click already on its way
+    rows.removeLast();
+    rows.insert(1, row("attention-0", S::Info{}, "要在系统设置里允许「Orvane 连接器」在后台运行"));
+    renderer.render(rows, menu);
+    EXPECT_EQ(renderer.itemsCreated(), 2 * rows.size());
+    EXPECT_TRUE(bridge.isNull()) << "the old items are gone";
+    quit->trigger();
+    EXPECT_TRUE(performed.isEmpty());
+}
+
+TEST_F(Renderer, OnlyEnabledActionsRun) {
+    renderer.render(rows, menu);
+    for (const char* id : {"health", "bridge", "cli-result", "cli-check", "diagnostics", "no-such-row"})
+        renderer.run(id);
+    EXPECT_FALSE(view("cli-check")->press());
+    item("open-window")->trigger();
+    EXPECT_TRUE(view("connector-update")->press());
+    setUpdateRow(S::Progress{}, "正在检查连接器更新…");
+    EXPECT_FALSE(view("connector-update")->press());
+    const QList<MenuCommand> expected{MenuCommand(C::openOverview), MenuCommand(C::checkConnectorUpdate)};
+    EXPECT_EQ(performed, expected);
+}
+
+TEST_F(Renderer, LongTitlesWidenAndShortOnesDoNotShrink) {
+    renderer.render(rows, menu);
+    const int narrow = view("connector-update")->sizeHint().width();
+    setUpdateRow(S::action(C::checkConnectorUpdate, true),
+                 "正在更新 Claude Code 到 1.0.40，完成后自动刷新模型清单…");
+    const int wide = view("connector-update")->sizeHint().width();
+    EXPECT_GT(wide, narrow);
+    setUpdateRow(S::action(C::checkConnectorUpdate, true), "检查连接器更新");
+    EXPECT_EQ(view("connector-update")->sizeHint(), QSize(wide, 24));
+}
+
+TEST_F(Renderer, StylesOfTheRows) {
+    rows[at("cli-result")].indent = 1;
+    renderer.render(rows, menu);
+    EXPECT_TRUE(item("health")->font().bold());
+    for (const char* id : {"health", "bridge", "cli-result", "diagnostics"})
+        EXPECT_FALSE(item(id)->isEnabled()) << id;
+    EXPECT_EQ(item("cli-result")->text(), QStringLiteral("　检查完了")) << "one level of indentation";
+    EXPECT_EQ(view("cli-check")->accessibleName(), QStringLiteral("检查执行工具更新"));
+}
+
+// Trays that export the menu over D-Bus show no widgets: the same rows become plain items.
+TEST_F(Renderer, PlainItemsCarryTheSameContent) {
+    renderer.render(rows, menu);
+    renderer.setPlainItems(true);
+    setUpdateRow(S::Progress{}, "正在下载新版 45%");
+    for (const QAction* each : menu.actions())
+        EXPECT_EQ(qobject_cast<const QWidgetAction*>(each), nullptr) << each->text().toStdString();
+    EXPECT_EQ(item("connector-update")->text(), QStringLiteral("正在下载新版 45%"));
+    EXPECT_FALSE(item("connector-update")->isEnabled());
+    EXPECT_FALSE(item("cli-check")->isEnabled());
+    EXPECT_EQ(item("connector-section")->text(), QStringLiteral("Orvane 连接器（含桥接）"));
+    setUpdateRow(S::action(C::checkConnectorUpdate, true), "检查连接器更新");
+    item("connector-update")->trigger();
+    EXPECT_EQ(performed, QList<MenuCommand>{MenuCommand(C::checkConnectorUpdate)});
+}
+
+} // namespace

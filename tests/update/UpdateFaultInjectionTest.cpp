@@ -1,0 +1,76 @@
+#include "UpdateFixtures.h"
+
+#include "BundleSignature.h"
+
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <signal.h>
+
+namespace {
+
+using namespace UpdateFixtures;
+
+// The build the bundle holds when it is whole (signed, notarized, every file as signed), else "broken".
+QByteArray wholeBuild(const QString& bundle) {
+    return BundleSignature::assess(bundle, trustedKeys()) ? readAll(bundle + "/Contents/Resources/build.txt")
+                                                          : "broken";
+}
+
+// Kills the installing process (a child running the real staging and swap) at random moments, at least 200
+// times. Whatever the moment, the bundle's path holds the old or the new build, whole.
+TEST(UpdateFaultInjection, bundleIsAlwaysWholeWhereverTheInstallerDies) {
+    TestSupport::TempDir root;
+    const QString bundle = root.file("Applications/Orvane 连接器.app");
+    for (const QString build : {"57", "58"}) { // two images, each turning the bundle into the other build
+        ASSERT_TRUE(makeReleaseBundle(root.file("content-" + build + "/Orvane 连接器.app"), build));
+        ASSERT_TRUE(makeImage(root.file("content-" + build), root.file("image-" + build)));
+    }
+    ASSERT_TRUE(makeReleaseBundle(bundle, "57"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", root.path());
+
+    std::mt19937 random(20261209);
+    qint64 fullRun = 0;
+    int runs = 0, killed = 0, completed = 0;
+    QElapsedTimer clock;
+    for (clock.start(); runs < 200; ++runs) {
+        const QByteArray before = wholeBuild(bundle), next = before == "57" ? "58" : "57";
+        ASSERT_TRUE(before == "57" || before == "58") << "run " << runs << ": " << before.constData();
+        QFile::remove(root.file("download.dmg"));
+        ASSERT_TRUE(QFile::copy(root.file("image-" + next), root.file("download.dmg")));
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        QElapsedTimer runClock;
+        runClock.start();
+        child.start(built("tests/update/update-install-child"),
+                    {root.file("download.dmg"), bundle, next, built("tools/update-helpers")});
+        ASSERT_TRUE(child.waitForStarted(10000));
+        // The first run goes uninterrupted and sets the scale; later ones die anywhere up to a little past
+        // it.
+        const int moment = runs == 0 ? 60000 : std::uniform_int_distribution<int>(0, fullRun * 6 / 5)(random);
+        const bool finished = child.waitForFinished(moment);
+        if (runs == 0)
+            fullRun = runClock.elapsed();
+        if (!finished) {
+            ::kill(-static_cast<pid_t>(child.processId()), SIGKILL); // the child and the tools it runs
+            ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+            child.waitForFinished(10000);
+            ++killed;
+        }
+        const QByteArray after = wholeBuild(bundle);
+        EXPECT_TRUE(after == before || after == next) << "run " << runs << ": " << after.constData();
+        if (finished && child.exitCode() == 0) {
+            ++completed;
+            EXPECT_EQ(after, next) << "run " << runs;
+        }
+    }
+    std::printf("fault injection: %d runs in %lld ms, %d killed, %d completed, a full run %lld ms\n", runs,
+                static_cast<long long>(clock.elapsed()), killed, completed, static_cast<long long>(fullRun));
+    UpdateFiles::removeItem(root.path()); // killed runs leave read-only mount points behind
+    EXPECT_GT(killed, 50);
+    EXPECT_GT(completed, 5);
+}
+
+} // namespace

@@ -1,0 +1,256 @@
+#include "ImageArchive.h"
+
+#include "TreeCopy.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace ImageArchive {
+
+namespace {
+
+std::vector<std::string> components(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = path.find('/', start);
+        parts.push_back(path.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            return parts;
+        start = end + 1;
+    }
+}
+
+// A member's name as a safe relative path ("./" prefixes and empty pieces dropped); empty when unsafe.
+std::string safeRelative(const char* raw) {
+    if (!raw || !*raw || raw[0] == '/')
+        return {};
+    std::string out;
+    for (const std::string& part : components(raw)) {
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..")
+            return {};
+        out += (out.empty() ? "" : "/") + part;
+    }
+    return out;
+}
+
+bool isEmptyDirectory(const std::string& path, bool& exists) {
+    DIR* dir = ::opendir(path.c_str());
+    exists = dir != nullptr || errno != ENOENT;
+    if (!dir)
+        return !exists;
+    bool empty = true;
+    while (dirent* entry = ::readdir(dir))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            empty = false;
+    ::closedir(dir);
+    return empty;
+}
+
+// Takes every write permission away, folders last so their contents can still be changed on the way.
+void makeReadOnly(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode))
+        return;
+    if (S_ISDIR(info.st_mode)) {
+        if (DIR* dir = ::opendir(path.c_str())) {
+            std::vector<std::string> names;
+            while (dirent* entry = ::readdir(dir))
+                if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                    names.emplace_back(entry->d_name);
+            ::closedir(dir);
+            for (const std::string& name : names)
+                makeReadOnly(path + "/" + name);
+        }
+    }
+    ::chmod(path.c_str(), info.st_mode & 0555);
+}
+
+struct ReadArchive {
+    archive* a = archive_read_new();
+    ~ReadArchive() { archive_read_free(a); }
+};
+struct WriteDisk {
+    archive* a = archive_write_disk_new();
+    ~WriteDisk() { archive_write_free(a); }
+};
+
+bool unpackHere(const std::string& image, std::string& error) {
+    ReadArchive in;
+    archive_read_support_filter_all(in.a);
+    archive_read_support_format_tar(in.a);
+    archive_read_support_format_gnutar(in.a);
+    if (archive_read_open_filename(in.a, image.c_str(), 1 << 20) != ARCHIVE_OK) {
+        error = std::string("cannot open the image: ") + archive_error_string(in.a);
+        return false;
+    }
+    WriteDisk out;
+    // Defence in depth: libarchive's own checks stay on beside the ones below.
+    archive_write_disk_set_options(out.a, ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
+                                              ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_PERM |
+                                              ARCHIVE_EXTRACT_NO_OVERWRITE | ARCHIVE_EXTRACT_UNLINK);
+    int members = 0;
+    for (;;) {
+        archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(in.a, &entry);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK) {
+            error = std::string("unreadable image: ") + archive_error_string(in.a);
+            return false;
+        }
+        const char* rawName = archive_entry_pathname(entry);
+        const std::string name = safeRelative(rawName);
+        if (name.empty()) {
+            error = std::string("unsafe path in the image: ") + (rawName ? rawName : "");
+            return false;
+        }
+        const mode_t type = archive_entry_filetype(entry);
+        const mode_t mode = archive_entry_perm(entry);
+        if (archive_entry_hardlink(entry)) {
+            error = "hard link in the image: " + name;
+            return false;
+        }
+        if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) {
+            error = "special file in the image: " + name;
+            return false;
+        }
+        if (mode & (S_ISUID | S_ISGID | S_ISVTX)) {
+            error = "set-id bit in the image: " + name;
+            return false;
+        }
+        if (type == AE_IFLNK &&
+            !linkStaysInside(name, archive_entry_symlink(entry) ? archive_entry_symlink(entry) : "")) {
+            error = "link leaving the image: " + name;
+            return false;
+        }
+        archive_entry_set_pathname(entry, name.c_str()); // relative to `into`, the working directory
+        archive_entry_set_perm(entry, (type == AE_IFDIR ? (mode | 0700) : mode) & 0777);
+        archive_entry_set_uid(entry, ::getuid());
+        archive_entry_set_gid(entry, ::getgid());
+        if (archive_write_header(out.a, entry) != ARCHIVE_OK) {
+            error = std::string("cannot unpack ") + name + ": " + archive_error_string(out.a);
+            return false;
+        }
+        if (type == AE_IFREG && archive_entry_size(entry) > 0) {
+            const void* block = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            for (;;) {
+                const int r = archive_read_data_block(in.a, &block, &size, &offset);
+                if (r == ARCHIVE_EOF)
+                    break;
+                if (r != ARCHIVE_OK) {
+                    error = std::string("unreadable image: ") + archive_error_string(in.a);
+                    return false;
+                }
+                if (archive_write_data_block(out.a, block, size, offset) != ARCHIVE_OK) {
+                    error = std::string("cannot unpack ") + name + ": " + archive_error_string(out.a);
+                    return false;
+                }
+            }
+        }
+        if (archive_write_finish_entry(out.a) != ARCHIVE_OK) {
+            error = std::string("cannot unpack ") + name + ": " + archive_error_string(out.a);
+            return false;
+        }
+        ++members;
+    }
+    if (archive_write_close(out.a) != ARCHIVE_OK) {
+        error = std::string("cannot finish unpacking: ") + archive_error_string(out.a);
+        return false;
+    }
+    if (members == 0) {
+        error = "the image is empty";
+        return false;
+    }
+    return true;
+}
+
+// Unpacks with `into` as the working directory, so every member's name stays relative to it.
+bool unpack(const std::string& image, const std::string& into, std::string& error) {
+    const int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    char* absolute = ::realpath(image.c_str(), nullptr);
+    const std::string imagePath = absolute ? absolute : image;
+    std::free(absolute);
+    if (home < 0 || ::chdir(into.c_str()) != 0) {
+        error = "cannot enter " + into + ": " + std::strerror(errno);
+        if (home >= 0)
+            ::close(home);
+        return false;
+    }
+    const bool ok = unpackHere(imagePath, error);
+    const bool back = ::fchdir(home) == 0;
+    ::close(home);
+    return ok && back;
+}
+
+} // namespace
+
+bool linkStaysInside(const std::string& linkPath, const std::string& target) {
+    if (target.empty() || target.front() == '/')
+        return false;
+    std::vector<std::string> resolved = components(linkPath);
+    resolved.pop_back();
+    for (const std::string& part : components(target)) {
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (resolved.empty())
+                return false;
+            resolved.pop_back();
+        } else {
+            resolved.push_back(part);
+        }
+    }
+    return !resolved.empty();
+}
+
+bool attach(const std::string& image, const std::string& mountPoint, std::string& error) {
+    bool exists = false;
+    if (!isEmptyDirectory(mountPoint, exists)) {
+        error = "the mount point is not empty: " + mountPoint;
+        return false;
+    }
+    // Unpacked beside the mount point first, so the mount point shows either nothing or the whole image.
+    std::string scratch = mountPoint + ".attach-XXXXXX";
+    if (!::mkdtemp(scratch.data())) {
+        error = "cannot create " + scratch + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string ignored;
+    if (!unpack(image, scratch, error)) {
+        TreeCopy::removeTree(scratch, ignored);
+        return false;
+    }
+    makeReadOnly(scratch);
+    if ((exists && ::rmdir(mountPoint.c_str()) != 0) || ::rename(scratch.c_str(), mountPoint.c_str()) != 0) {
+        error = "cannot attach at " + mountPoint + ": " + std::strerror(errno);
+        TreeCopy::removeTree(scratch, ignored);
+        return false;
+    }
+    return true;
+}
+
+bool detach(const std::string& mountPoint, std::string& error) {
+    struct stat info {};
+    if (::lstat(mountPoint.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        error = "nothing attached at " + mountPoint;
+        return false;
+    }
+    return TreeCopy::removeTree(mountPoint, error);
+}
+
+} // namespace ImageArchive

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+// Disk images on Linux: a compressed tar archive of one or more bundles. Attaching unpacks it into a fresh
+// mount point and takes away every write permission; detaching removes the mount point again.
+namespace ImageArchive {
+
+// Unpacks `image` into the directory `mountPoint`, which must be absent or empty. Refuses the whole image
+// (and leaves nothing behind) on an absolute path, a ".." component, a hard link, a symbolic link whose
+// target leaves the mount point, a device, FIFO or socket, or a set-user/group-id bit. On failure `error`
+// says why and false is returned.
+bool attach(const std::string& image, const std::string& mountPoint, std::string& error);
+
+// Removes the mount point and everything in it (write permissions restored first).
+bool detach(const std::string& mountPoint, std::string& error);
+
+// True when the relative link at `linkPath` pointing to `target` stays inside the root it is relative to.
+bool linkStaysInside(const std::string& linkPath, const std::string& target);
+
+} // namespace ImageArchive

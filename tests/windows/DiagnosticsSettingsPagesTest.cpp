@@ -95,6 +95,9 @@ TEST_F(Pages, SwitchesActOnlyWhenFlippedAndTheLoginItemsButtonOnlyForApproval) {
     EXPECT_TRUE(view.statusItemSwitch()->isChecked());
     EXPECT_EQ(f.statusItem.unregisterCalls, 0);
     view.statusItemSwitch()->click();
+    // The login item is switched on a worker; its outcome returns through the controller's status.
+    EXPECT_TRUE(TestSupport::spinUntil(
+        [&] { return controller.statusItemAtLogin() != BackgroundService::Status::enabled; }, 10s));
     EXPECT_EQ(f.statusItem.unregisterCalls, 1);
     view.autoInstallSwitch()->click();
     EXPECT_FALSE(ConnectorSettings::autoInstallUpdates());

@@ -5,6 +5,7 @@
 #include "ConnectorSettings.h"
 #include "Workspace.h"
 
+#include <QFile>
 #include <QLocale>
 #include <QSysInfo>
 
@@ -224,7 +225,7 @@ Facts gather(const QString& bundlePath, const std::shared_ptr<Workspace>& worksp
         }
     }
     struct stat attributes {};
-    if (::stat(ConnectorPaths::bridgeLog().toLocal8Bit().constData(), &attributes) == 0)
+    if (::stat(QFile::encodeName(ConnectorPaths::bridgeLog()).constData(), &attributes) == 0)
         facts.logSize = static_cast<qint64>(attributes.st_size);
     return facts;
 }

@@ -5,12 +5,8 @@
 #include "FakeBackgroundService.h"
 
 #include "ConnectorPaths.h"
-#include "DiagnosticCheck.h"
 #include "Diagnostics.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 #include <gtest/gtest.h>
 
@@ -18,17 +14,14 @@
 #include <functional>
 #include <memory>
 
-// A workspace whose installed apps the test names; everything else is the default (nothing found, real
-// trash).
+// Installed apps as the test names them; the trash is the real one (in the temporary HOME).
 class FakeWorkspace : public Workspace {
 public:
     QStringList installed;
-
     QCoro::Task<void> open(QUrl, QString, bool) override { co_return; }
-    std::optional<QString> urlForApplication(const QString& bundleIdentifier) const override {
-        if (installed.contains(bundleIdentifier))
-            return QStringLiteral("/Applications/") + bundleIdentifier + QStringLiteral(".app");
-        return std::nullopt;
+    std::optional<QString> urlForApplication(const QString& id) const override {
+        return installed.contains(id) ? std::optional<QString>(QStringLiteral("/Applications/x.app"))
+                                      : std::nullopt;
     }
 };
 
@@ -40,8 +33,7 @@ public:
     void unregister() override { ++unregistrations; }
 };
 
-// A fake background item that can act when it is unregistered (on the worker that unregisters it), the way
-// the service manager stops the bridge.
+// Acts when unregistered, on the unregistering worker, as the service manager stops the bridge.
 class HookedBackgroundService : public FakeBackgroundService {
 public:
     std::function<void()> onUnregister;
@@ -52,8 +44,7 @@ public:
     }
 };
 
-// A controller with fake background items and workspace, its bundle under the temporary HOME, in a Chinese
-// locale so that times read the same on every machine (the test programs run with TZ=UTC).
+// A controller with its bundle in the temporary HOME, in a Chinese locale (the programs run with TZ=UTC).
 class DiagnosticsFixture : public ::testing::Test {
 protected:
     HookedBackgroundService service;
@@ -76,30 +67,8 @@ protected:
             Platform{service, statusItem, info, apps, nullptr, bundlePath});
         controller->desktopRegistration = desktop;
     }
-
     ConnectorController& c() { return *controller; }
-
-    QList<DiagnosticCheck> lines() { return controller->diagnostics(); }
-
-    std::optional<DiagnosticCheck> line(const QString& id) {
-        for (const DiagnosticCheck& check : lines())
-            if (check.id == id)
-                return check;
-        return std::nullopt;
-    }
-
-    static BridgeStatus managedBridge() {
-        BridgeStatus bridge;
-        bridge.managed = true;
-        return bridge;
-    }
 };
-
-inline void PrintTo(const DiagnosticCheck& check, std::ostream* out) {
-    static const char* const levels[] = {"pass", "warn", "fail"};
-    *out << check.id.toStdString() << " [" << levels[int(check.level)] << "] " << check.title.toStdString()
-         << ": " << check.detail.toStdString();
-}
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';

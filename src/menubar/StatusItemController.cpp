@@ -105,6 +105,8 @@ QCoro::Task<void> StatusItemController::refreshLoop(QPointer<StatusItemControlle
         co_await std::move(refreshing);
         if (!self)
             co_return;
+        if (self->pollsTray_)
+            self->checkTray();
         const std::chrono::milliseconds interval = self->refreshInterval;
         co_await QCoro::sleepFor(interval);
     }
@@ -243,19 +245,16 @@ void StatusItemController::watchForTray() {
             announced = connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(checkTray()));
     if (announced)
         return;
-    // Elsewhere the tray is looked for again every two seconds; the look is one cheap query.
-    trayWatch_ = new QTimer(this);
-    trayWatch_->setInterval(2s);
-    connect(trayWatch_, &QTimer::timeout, this, &StatusItemController::checkTray);
-    trayWatch_->start();
+    // Elsewhere the tray is looked for again at every refresh: one cheap query, and no timer of its own
+    // ticking while nothing happens.
+    pollsTray_ = true;
 }
 
 void StatusItemController::checkTray() {
     if (inTray_ || !QSystemTrayIcon::isSystemTrayAvailable())
         return;
     inTray_ = true;
-    if (trayWatch_)
-        trayWatch_->stop();
+    pollsTray_ = false;
     item_->show();
     qInfo("Orvane 连接器：系统托盘出现了，状态栏图标已显示。");
     emit shownInTray();

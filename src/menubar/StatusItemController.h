@@ -97,7 +97,7 @@ private:
     bool menuOpen_ = false;
     std::optional<MenuBarIcon::State> iconState_;
     bool inTray_ = false;
-    QTimer* trayWatch_ = nullptr;
+    bool pollsTray_ = false; // no tray announcements here: look again at each refresh
     int imageUpdates_ = 0;
     int toolTipUpdates_ = 0;
 };

@@ -411,36 +411,24 @@ TEST(SystemdLoginItemsSettings, OpensTheCurrentDesktopsOwnSettings) {
         Systemd systemd;
         const QString bin = systemd.dir.file(QStringLiteral("bin"));
         const QString record = systemd.dir.file(QStringLiteral("started"));
-        QStringList tools = c.installed;
-        tools << QStringLiteral("xfce4-session-settings"); // started afterwards on purpose, see below
-        for (const QString& tool : tools)
+        for (const QString& tool : c.installed)
             TestSupport::writeFile(
                 bin + QLatin1Char('/') + tool,
                 "#!/bin/sh\nprintf '%s\\n' \"${0##*/}${*:+ $*}\" >> '" + record.toUtf8() + "'\n", 0755);
         qputenv("PATH", bin.toUtf8());
         qputenv("XDG_CURRENT_DESKTOP", c.desktop);
         systemd.agent().openSystemSettingsLoginItems();
-        // A second opening on a known desktop proves the first one is over: had it started anything, that
-        // line would be written before this one.
-        qputenv("XDG_CURRENT_DESKTOP", "XFCE");
-        systemd.agent().openSystemSettingsLoginItems();
         qputenv("PATH", oldPath);
         qputenv("XDG_CURRENT_DESKTOP", oldDesktop);
 
-        const QString marker = QStringLiteral("xfce4-session-settings");
-        const auto lines = [&] {
-            QFile file(record);
-            return file.open(QIODevice::ReadOnly)
-                       ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                       : QStringList();
-        };
-        ASSERT_TRUE(TestSupport::spinUntil([&] { return lines().contains(marker); }, 20s));
-        QStringList expected;
-        if (c.expected)
-            expected << *c.expected;
-        expected << marker;
-        ASSERT_TRUE(TestSupport::spinUntil([&] { return lines().size() >= expected.size(); }, 20s));
-        EXPECT_EQ(lines(), expected);
+        // A program is started before the call returns; once no stand-in runs any more, the record is whole.
+        EXPECT_TRUE(TestSupport::spinUntil([&] { return !TestSupport::runsProgramFrom(bin); }, 20s));
+        QFile file(record);
+        const QStringList lines =
+            file.open(QIODevice::ReadOnly)
+                ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                : QStringList();
+        EXPECT_EQ(lines, c.expected ? QStringList{*c.expected} : QStringList());
     }
 }
 

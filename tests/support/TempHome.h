@@ -23,4 +23,8 @@ bool writeFile(const QString& path, const QByteArray& bytes, int mode = 0);
 // The directory holding this build's helper programs (set by CMake for each test target).
 QString buildDir();
 
+// Whether a process of this machine runs a program from `folder` (its command line names it). A detached
+// start has begun its program when it returns, so once this is false such a stand-in has done its work.
+bool runsProgramFrom(const QString& folder);
+
 } // namespace TestSupport

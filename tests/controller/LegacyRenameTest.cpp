@@ -222,10 +222,13 @@ TEST_F(LegacyRename, RestartsTheBridgeAfterTheRename) {
 
 TEST(LegacyRenameIsolated, NothingHappensInIsolatedValidation) {
     QTemporaryDir validation(ConnectorPaths::validationRoot() + "/senvik-connector-validation-XXXXXX");
-    expectValidationChildPasses("LegacyRename.IsolatedChild", validation.path());
+    expectValidationChildPasses("LegacyRenameChild.Isolated", validation.path());
 }
 
-TEST_F(LegacyRename, IsolatedChild) {
+// Run only by LegacyRenameIsolated, in a child process in isolated validation mode.
+class LegacyRenameChild : public LegacyRename {};
+
+TEST_F(LegacyRenameChild, Isolated) {
     if (!ConnectorPaths::validationDir())
         GTEST_SKIP() << "runs only as the child of LegacyRenameIsolated";
     makeBundle(root.file(legacyName));

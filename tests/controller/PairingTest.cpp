@@ -257,13 +257,16 @@ TEST_F(PairingExchange, SwapAfterTheCheckHandsTheTicketOnlyToTheCheckedApp) {
         const char* name;
         bool throughLink; // the link's path is a symbolic link to the bundle, retargeted
     } cases[] = {{"folder renamed and replaced", false}, {"symbolic link retargeted", true}};
+    int round = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        const QString genuine = signedApp(QStringLiteral("swap/Genuine.app"), vestrano, makerKey);
-        const QString impostor = app(QStringLiteral("swap/Impostor.app"), vestrano);
-        const QString named = dir.file(QStringLiteral("swap/Orvane.app"));
-        const QString moved = dir.file(QStringLiteral("swap/Moved.app"));
+        // Each case in a folder of its own: the one before left its swapped bundles behind.
+        const QString folder = QStringLiteral("swap%1/").arg(++round);
+        const QString genuine = signedApp(folder + QStringLiteral("Genuine.app"), vestrano, makerKey);
+        const QString impostor = app(folder + QStringLiteral("Impostor.app"), vestrano);
+        const QString named = dir.file(folder + QStringLiteral("Orvane.app"));
+        const QString moved = dir.file(folder + QStringLiteral("Moved.app"));
         if (c.throughLink)
             ASSERT_TRUE(QFile::link(genuine, named));
         else
@@ -301,10 +304,12 @@ TEST_F(PairingExchange, NoTicketForABundleOthersCanWrite) {
     } cases[] = {{"bundle folder writable by the group", "", 0775},
                  {"program writable by everyone", "/Contents/MacOS/Orvane", 0777},
                  {"program set-uid", "/Contents/MacOS/Orvane", 04755}};
+    int round = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        const QString path = signedApp(QStringLiteral("w/Orvane.app"), vestrano, makerKey);
+        // Each case in a folder of its own: the one before left its bundle writable by others.
+        const QString path = signedApp(QStringLiteral("w%1/Orvane.app").arg(++round), vestrano, makerKey);
         ASSERT_EQ(::chmod(QFile::encodeName(path + QString::fromUtf8(c.relative)).constData(), c.mode), 0);
         auto b = bridge(goodTicket);
         handle(pairLink(QStringLiteral("app=com.tamrik.vestrano&state=") + state16 +

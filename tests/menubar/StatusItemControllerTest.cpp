@@ -172,14 +172,18 @@ TEST_F(StatusItem, TheOpenMenuHoldsTheInstallAndFollowsChanges) {
     ControllerTestAccess::bridge(controller, bridge());
     TestSupport::spinFor(100ms);
     EXPECT_EQ(rendered(), before) << "a closed menu is rendered when it opens";
-    const auto bridgeRow = [&] { return item->renderer().rows().value(2).title; };
+    const auto bridgeRow = [&] {
+        for (const MenuRow& row : item->renderer().rows())
+            if (row.id == QStringLiteral("bridge"))
+                return row.title;
+        return QString();
+    };
 
     item->menuWillOpen();
     EXPECT_TRUE(controller.holdsAutoInstall);
     EXPECT_EQ(bridgeRow(), QStringLiteral("桥接　在运行 · 127.0.0.1:4317"));
     ControllerTestAccess::bridge(controller, std::nullopt);
-    EXPECT_TRUE(
-        TestSupport::spinUntil([&] { return item->renderer().rows().value(3).title == "桥接　没在运行"; }));
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return bridgeRow() == QStringLiteral("桥接　没在运行"); }));
     item->menuDidClose();
     EXPECT_FALSE(controller.holdsAutoInstall);
     EXPECT_EQ(controller.installChecks, 0) << "the gate runs after the close, on the main loop";

@@ -230,16 +230,16 @@ INSTANTIATE_TEST_SUITE_P(
                       vestrano, Problem::malformed},
         SignatureCase{"manifestIsAFifo", nothing, signAsTeam,
                       [](const QString& app) { replaceByFifo(manifestOf(app)); }, vestrano,
-                      Problem::notSigned},
+                      Problem::unsafeContents},
         SignatureCase{"signatureIsAFifo", nothing, signAsTeam,
                       [](const QString& app) { replaceByFifo(signatureOf(app)); }, vestrano,
-                      Problem::notSigned},
+                      Problem::unsafeContents},
         SignatureCase{"manifestLinksToDevZero", nothing, signAsTeam,
                       [](const QString& app) {
                           QFile::remove(manifestOf(app));
                           makeLink(QStringLiteral("/dev/zero"), manifestOf(app));
                       },
-                      vestrano, Problem::notSigned},
+                      vestrano, Problem::unsafeContents},
         SignatureCase{"notarySignatureBeside", nothing, signAsTeam,
                       [](const QString& app) {
                           TestSupport::writeFile(signatureFolderOf(app) + QStringLiteral("/NotarySignature"),

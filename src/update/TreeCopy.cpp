@@ -1,4 +1,5 @@
 #include "TreeCopy.h"
+#include "UniqueFd.h"
 
 #include <cerrno>
 #include <climits>
@@ -13,21 +14,7 @@ namespace TreeCopy {
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
+using Fd = UniqueFd;
 
 bool fail(std::string& error, const std::string& what) {
     error = what + ": " + std::strerror(errno);

@@ -1,4 +1,5 @@
 #include "UpdateDownload.h"
+#include "UniqueFd.h"
 
 #include "UpdateFailure.h"
 
@@ -111,22 +112,7 @@ struct Transfer {
     }
 };
 
-class File {
-public:
-    explicit File(int fd) : fd_(fd) {}
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File() { close(); }
-    int get() const { return fd_; }
-    void close() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
+using File = UniqueFd;
 
 void writeAll(int fd, const char* data, qint64 size) {
     while (size > 0) {

@@ -1,5 +1,7 @@
 #include "StartView.h"
 
+#include "StatusDot.h"
+
 #include "Async.h"
 #include "Brand.h"
 #include "ConnectorController.h"
@@ -96,28 +98,6 @@ protected:
 private:
     StartModel::Marker kind_ = StartModel::Marker::later;
     int number_ = 1;
-};
-
-// The small dot of an engine line.
-class Dot : public QWidget {
-public:
-    explicit Dot(QWidget* parent) : QWidget(parent) { setFixedSize(7, 7); }
-    void setColor(const QColor& color) {
-        color_ = color;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(color_);
-        painter.drawEllipse(QRectF(rect()));
-    }
-
-private:
-    QColor color_;
 };
 
 QPushButton* actionButton(bool prominent, QWidget* parent) {
@@ -255,7 +235,7 @@ public:
             auto* layout = new QHBoxLayout(row);
             layout->setContentsMargins(0, 0, 0, 0);
             layout->setSpacing(8);
-            auto* dot = new Dot(row);
+            auto* dot = new StatusDot(row);
             auto* name = Controls::label(QString(), Brand::font(13, QFont::Medium), Brand::primaryText, row);
             name->setFixedWidth(92);
             auto* summary = new ElidedLabel(QString(), row);
@@ -272,8 +252,8 @@ public:
             delete engineRows.takeLast();
         for (qsizetype i = 0; i < list.size(); ++i) {
             QWidget* row = engineRows[i];
-            row->findChild<Dot*>()->setColor(list[i].usable ? Brand::green
-                                                            : Brand::withOpacity(Brand::secondary, 0.5));
+            row->findChild<StatusDot*>()->setColor(
+                list[i].usable ? Brand::green : Brand::withOpacity(Brand::secondary, 0.5));
             Controls::setText(row->findChild<QLabel*>(), list[i].title);
             row->findChild<ElidedLabel*>()->setText(list[i].summary);
         }

@@ -2,32 +2,12 @@
 
 #include "Brand.h"
 #include "ElidedLabel.h"
+#include "StatusDot.h"
 #include "Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-
-class StatusRow::Dot : public QWidget {
-public:
-    explicit Dot(QWidget* parent) : QWidget(parent) { setFixedSize(7, 7); }
-    void setColor(const QColor& color) {
-        color_ = color;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(color_);
-        painter.drawEllipse(QRectF(rect()));
-    }
-
-private:
-    QColor color_;
-};
 
 StatusRow::StatusRow(const QString& symbol, const QString& title, const QString& detail, bool ok,
                      QWidget* parent)
@@ -52,7 +32,7 @@ StatusRow::StatusRow(const QString& symbol, const QString& title, const QString&
     detail_->setFont(Brand::font(12));
     detail_->setColor(Brand::secondary);
 
-    dot_ = new Dot(this);
+    dot_ = new StatusDot(this);
 
     layout->addWidget(symbolColumn);
     layout->addWidget(title_);

@@ -9,6 +9,8 @@ class SymbolView;
 
 // One line of state: a symbol (accent when ok, grey otherwise, 18 wide), the title in a 92-point column, the
 // detail on one line shortened in the middle, and a 7 × 7 dot (green when ok, orange otherwise).
+class StatusDot;
+
 class StatusRow : public QWidget {
     Q_OBJECT
 
@@ -25,11 +27,9 @@ public:
     bool ok() const { return ok_; }
 
 private:
-    class Dot;
-
     SymbolView* symbol_;
     QLabel* title_;
     ElidedLabel* detail_;
-    Dot* dot_;
+    StatusDot* dot_;
     bool ok_ = false;
 };

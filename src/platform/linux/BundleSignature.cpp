@@ -1,4 +1,5 @@
 #include "BundleSignature.h"
+#include "UniqueFd.h"
 
 #include <QFile>
 #include <QStringList>
@@ -22,22 +23,7 @@ namespace {
 
 constexpr const char* signatureFolder = "Contents/_CodeSignature";
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
+using Fd = UniqueFd;
 
 // A folder inside an open one, never reached through a link.
 Fd openFolder(int dirFd, const char* name) {
@@ -484,8 +470,8 @@ void notarize(const QString& bundlePath, const Ed25519Key& notaryKey) {
     ::unlinkat(folder.get(), "NotarySignature", 0);
     Fd file(::openat(folder.get(), "NotarySignature", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                      0644));
-    if (!file || ::write(file.get(), signature.constData(), static_cast<size_t>(signature.size())) !=
-                     signature.size())
+    if (!file ||
+        ::write(file.get(), signature.constData(), static_cast<size_t>(signature.size())) != signature.size())
         throw Error(Problem::unreadable, std::string("cannot write ") + signatureFolder + "/NotarySignature");
 }
 

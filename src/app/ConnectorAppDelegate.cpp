@@ -95,6 +95,9 @@ ConnectorAppDelegate::ConnectorAppDelegate(QStringList arguments, QObject* paren
 ConnectorAppDelegate::~ConnectorAppDelegate() {
     statusItem_.reset();
     window_.reset();
+    // A worker may still be asking the service manager through the services destroyed next; a socket
+    // exchange waiting out its time-out is not worth holding the quit for.
+    Async::ioPool().waitForDone(3000);
 }
 
 void ConnectorAppDelegate::applicationWillFinishLaunching() {

@@ -1,6 +1,7 @@
 #include "ControllerTestAccess.h"
 #include "StandinBridgeProcess.h"
 
+#include "Async.h"
 #include "ConnectorController.h"
 #include "RunTask.h"
 #include "StatusItemController.h"
@@ -48,6 +49,8 @@ protected:
         ControllerTestAccess::background(controller, Background::Enabled{});
         controller.checkedCliOnLaunch = true;
     }
+    // A refresh started by the item may still be asking the services below on a worker.
+    void TearDown() override { Async::ioPool().waitForDone(); }
 
     std::unique_ptr<StatusItemController> make() {
         return std::make_unique<StatusItemController>(

@@ -50,6 +50,19 @@ mode_t modeOf(const QString& path) {
     return attributes.st_mode & 07777;
 }
 
+// Under AddressSanitizer its runtime must be the first library a program loads, ahead of nss_wrapper.
+QString preloads() {
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (maps.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : maps.readAll().split('\n')) {
+            const qsizetype at = line.indexOf('/');
+            if (at >= 0 && line.contains("/libasan.so"))
+                return QString::fromUtf8(line.mid(at)) + ' ' + QStringLiteral(NSS_WRAPPER_LIBRARY);
+        }
+    }
+    return QStringLiteral(NSS_WRAPPER_LIBRARY);
+}
+
 // The agent asks the user database for the login shell first. Each run here gets a stand-in database
 // (nss_wrapper) whose entry for this user names `shellBody` as the shell, so every machine checks the same
 // thing whatever its users' shells are. The shell records how it was started in records()/shell-argv.
@@ -65,7 +78,7 @@ QProcessEnvironment withLoginShell(const TestBundle& bundle, const QByteArray& s
                                                    bundle.home().toUtf8() + ":" + shell.toUtf8() + "\n"));
     EXPECT_TRUE(TestSupport::writeFile(group, "testers:x:" + gid + ":\n"));
     QProcessEnvironment env = bundle.environment();
-    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(NSS_WRAPPER_LIBRARY));
+    env.insert(QStringLiteral("LD_PRELOAD"), preloads());
     env.insert(QStringLiteral("NSS_WRAPPER_PASSWD"), passwd);
     env.insert(QStringLiteral("NSS_WRAPPER_GROUP"), group);
     return env;

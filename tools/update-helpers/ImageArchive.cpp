@@ -1,5 +1,6 @@
 #include "ImageArchive.h"
 
+#include "RelativePath.h"
 #include "TreeCopy.h"
 
 #include <archive.h>
@@ -20,17 +21,7 @@ namespace ImageArchive {
 
 namespace {
 
-std::vector<std::string> components(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = path.find('/', start);
-        parts.push_back(path.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            return parts;
-        start = end + 1;
-    }
-}
+using RelativePath::components;
 
 // A member's name as a safe relative path ("./" prefixes and empty pieces dropped); empty when unsafe.
 std::string safeRelative(const char* raw) {
@@ -140,7 +131,7 @@ bool unpackHere(const std::string& image, std::string& error) {
             return false;
         }
         if (type == AE_IFLNK &&
-            !linkStaysInside(name, archive_entry_symlink(entry) ? archive_entry_symlink(entry) : "")) {
+            !RelativePath::linkStaysInside(name, archive_entry_symlink(entry) ? archive_entry_symlink(entry) : "")) {
             error = "link leaving the image: " + name;
             return false;
         }
@@ -205,25 +196,6 @@ bool unpack(const std::string& image, const std::string& into, std::string& erro
 }
 
 } // namespace
-
-bool linkStaysInside(const std::string& linkPath, const std::string& target) {
-    if (target.empty() || target.front() == '/')
-        return false;
-    std::vector<std::string> resolved = components(linkPath);
-    resolved.pop_back();
-    for (const std::string& part : components(target)) {
-        if (part.empty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (resolved.empty())
-                return false;
-            resolved.pop_back();
-        } else {
-            resolved.push_back(part);
-        }
-    }
-    return !resolved.empty();
-}
 
 bool attach(const std::string& image, const std::string& mountPoint, std::string& error) {
     bool exists = false;

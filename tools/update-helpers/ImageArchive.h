@@ -19,7 +19,4 @@ bool attach(const std::string& image, const std::string& mountPoint, std::string
 // Removes the mount point and everything in it (write permissions restored first).
 bool detach(const std::string& mountPoint, std::string& error);
 
-// True when the relative link at `linkPath` pointing to `target` stays inside the root it is relative to.
-bool linkStaysInside(const std::string& linkPath, const std::string& target);
-
 } // namespace ImageArchive

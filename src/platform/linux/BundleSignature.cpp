@@ -1,4 +1,5 @@
 #include "BundleSignature.h"
+#include "RelativePath.h"
 #include "UniqueFd.h"
 
 #include <QFile>
@@ -96,39 +97,7 @@ std::optional<std::string> sha256(int fd) {
     return hex(digest, size);
 }
 
-std::vector<std::string> components(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        const size_t end = path.find('/', start);
-        parts.push_back(path.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return parts;
-}
-
-// A link's target read as text stays inside the bundle: relative, and never climbing above the bundle's root
-// nor landing on the root itself (from where a further ".." would leave).
-bool staysInside(const std::string& linkPath, const std::string& target) {
-    if (target.empty() || target.front() == '/')
-        return false;
-    std::vector<std::string> resolved = components(linkPath);
-    resolved.pop_back(); // the link's own name
-    for (const std::string& part : components(target)) {
-        if (part.empty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (resolved.empty())
-                return false;
-            resolved.pop_back();
-        } else {
-            resolved.push_back(part);
-        }
-    }
-    return !resolved.empty();
-}
+using RelativePath::components;
 
 bool isSafeManifestPath(const std::string& path) {
     if (path.empty() || path.front() == '/')
@@ -190,7 +159,7 @@ struct Walk {
             if (n < 0 || static_cast<size_t>(n) >= target.size())
                 throw Error(Problem::unreadable, "cannot read the link " + path);
             target.resize(static_cast<size_t>(n));
-            if (!staysInside(path, target) || !landsInside(path))
+            if (!RelativePath::linkStaysInside(path, target) || !landsInside(path))
                 throw Error(Problem::unsafeContents, "link leaves the bundle: " + path);
             entries.push_back(Entry{path, Entry::Kind::symlink, {}, false, target});
         } else if (S_ISREG(info.st_mode)) {
@@ -403,7 +372,7 @@ std::optional<Manifest> parse(const QByteArray& bytes) {
                    item["target"].is_string()) {
             entry.kind = Entry::Kind::symlink;
             entry.target = item["target"].get<std::string>();
-            if (!staysInside(entry.path, entry.target))
+            if (!RelativePath::linkStaysInside(entry.path, entry.target))
                 return std::nullopt;
         } else {
             return std::nullopt;

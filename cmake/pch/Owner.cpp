@@ -1,0 +1,1 @@
+// Owns the precompiled header that the other targets reuse.

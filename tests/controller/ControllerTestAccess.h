@@ -31,7 +31,6 @@ struct ControllerTestAccess {
     static void strellBusy(ConnectorController& c, bool v) { c.storeStrellBusy(v); }
     static void strellMessage(ConnectorController& c, QString v) { c.storeStrellMessage(v); }
     static void strellError(ConnectorController& c, bool v) { c.storeStrellError(v); }
-    static void sessionHooks(ConnectorController& c, SessionHooksStatus v) { c.storeSessionHooks(v); }
     static void sessionHooksBusy(ConnectorController& c, bool v) { c.storeSessionHooksBusy(v); }
     static void sessionHooksMessage(ConnectorController& c, QString v) { c.storeSessionHooksMessage(v); }
     // Diagnostics and uninstall.

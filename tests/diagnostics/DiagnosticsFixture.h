@@ -3,6 +3,7 @@
 #include "ConnectorController.h"
 #include "ControllerTestAccess.h"
 #include "FakeBackgroundService.h"
+#include "FakeWorkspace.h"
 
 #include "ConnectorPaths.h"
 #include "Diagnostics.h"
@@ -13,17 +14,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-
-// Installed apps as the test names them; the trash is the real one (in the temporary HOME).
-class FakeWorkspace : public Workspace {
-public:
-    QStringList installed;
-    QCoro::Task<void> open(QUrl, QString, bool) override { co_return; }
-    std::optional<QString> urlForApplication(const QString& id) const override {
-        return installed.contains(id) ? std::optional<QString>(QStringLiteral("/Applications/x.app"))
-                                      : std::nullopt;
-    }
-};
 
 // Counts the removals of the desktop registration.
 class CountingRegistration : public DesktopRegistration {

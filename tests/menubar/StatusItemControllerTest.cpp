@@ -1,4 +1,5 @@
 #include "ControllerTestAccess.h"
+#include "FakeBackgroundService.h"
 #include "StandinBridgeProcess.h"
 
 #include "Async.h"
@@ -21,13 +22,6 @@ using namespace std::chrono_literals;
 using State = MenuBarIcon::State;
 using C = MenuCommand::Case;
 
-struct IdleService : BackgroundService {
-    Status status() const override { return Status::enabled; }
-    void registerItem() override {}
-    QCoro::Task<void> unregister() override { co_return; }
-    void unregisterNow() override {}
-};
-
 // A controller whose tool commands and install gate are recorded instead of run.
 class ObservedController : public ConnectorController {
 public:
@@ -46,6 +40,7 @@ public:
 class StatusItem : public ::testing::Test {
 protected:
     void SetUp() override {
+        service.current = statusItemService.current = BackgroundService::Status::enabled;
         ControllerTestAccess::background(controller, Background::Enabled{});
         controller.checkedCliOnLaunch = true;
     }
@@ -57,13 +52,18 @@ protected:
             controller, [this](WindowPage page) { pages << page; }, [this] { ++terminations; });
     }
 
+    // The item's first refresh has ended and announced itself.
+    void settle() {
+        TestSupport::spinUntil([&] { return controller.lastRefresh().has_value(); }, 5s);
+        TestSupport::spinFor(100ms);
+    }
     static BridgeStatus bridge() {
         BridgeStatus b;
         b.port = 4317;
         return b;
     }
 
-    IdleService service, statusItemService;
+    FakeBackgroundService service, statusItemService;
     nlohmann::json info = {{"CFBundleShortVersionString", "1.4.0"}, {"CFBundleVersion", "27"}};
     ObservedController controller{Platform{service, statusItemService, info}};
     QList<WindowPage> pages;
@@ -108,8 +108,7 @@ TEST_F(StatusItem, IconStateAndToolTip) {
 
 TEST_F(StatusItem, TwoAnnouncementsOfTheSameStateSetTheImageOnceAndTheToolTipTwice) {
     auto item = make();
-    TestSupport::spinUntil([&] { return controller.lastRefresh().has_value(); }, 5s);
-    TestSupport::spinFor(100ms); // the refresh's own announcements
+    settle();
     ASSERT_EQ(item->iconState(), State::stopped) << "no bridge answered";
     const int images = item->imageUpdates(), toolTips = item->toolTipUpdates();
     ControllerTestAccess::bridge(controller, bridge());
@@ -166,8 +165,7 @@ TEST_F(StatusItem, PerformRunsEachCommand) {
 
 TEST_F(StatusItem, TheOpenMenuHoldsTheInstallAndFollowsChanges) {
     auto item = make();
-    TestSupport::spinUntil([&] { return controller.lastRefresh().has_value(); }, 5s);
-    TestSupport::spinFor(100ms);
+    settle();
     const auto rendered = [&] {
         return item->renderer().itemsConfigured() + item->renderer().itemsCreated();
     };

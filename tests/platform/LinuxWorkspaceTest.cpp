@@ -51,69 +51,76 @@ const QString notStarted = QStringLiteral("这个 App 启动不了：");
 
 INSTANTIATE_TEST_SUITE_P(
     LinuxWorkspace, OpenFailures,
-    ::testing::Values(
-        OpenFailure{"missingBundle", [](const QString&) {}, unreadable},
-        OpenFailure{"noInfoPlist",
-                    [](const QString& app) { QDir().mkpath(app + QStringLiteral("/Contents/MacOS")); },
-                    unreadable},
-        OpenFailure{"garbledInfoPlist",
-                    [](const QString& app) {
-                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"), "<pl");
-                    },
-                    unreadable},
-        OpenFailure{"executableLeavesTheBundle",
-                    [](const QString& app) {
-                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                                               plistWithExecutable("../../../../bin/true"));
-                    },
-                    unreadable},
-        OpenFailure{"executableMissing",
-                    [](const QString& app) {
-                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                                               plistWithExecutable("Orvane"));
-                    },
-                    notStarted},
-        OpenFailure{"executableNotExecutable",
-                    [](const QString& app) {
-                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                                               plistWithExecutable("Orvane"));
-                        TestSupport::writeFile(app + QStringLiteral("/Contents/MacOS/Orvane"), "#!/bin/sh\n",
-                                               0644);
-                    },
-                    notStarted},
-        // What starts is the program inside the bundle itself, never one reached through a link.
-        OpenFailure{"executableIsALink",
-                    [](const QString& app) {
-                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                                               plistWithExecutable("Orvane"));
-                        QDir().mkpath(app + QStringLiteral("/Contents/MacOS"));
-                        QFile::link(QStringLiteral("/bin/true"),
-                                    app + QStringLiteral("/Contents/MacOS/Orvane"));
-                    },
-                    notStarted},
-        OpenFailure{"programFolderIsALink",
-                    [](const QString& app) {
-                        TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                                               plistWithExecutable("true"));
-                        QFile::link(QStringLiteral("/bin"), app + QStringLiteral("/Contents/MacOS"));
-                    },
-                    notStarted},
-        OpenFailure{
-            "executableIsAFifo",
-            [](const QString& app) {
-                TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
-                                       plistWithExecutable("Orvane"));
-                QDir().mkpath(app + QStringLiteral("/Contents/MacOS"));
-                ::mkfifo(QFile::encodeName(app + QStringLiteral("/Contents/MacOS/Orvane")).constData(), 0755);
-            },
-            notStarted},
-        OpenFailure{"infoPlistIsAFifo",
-                    [](const QString& app) {
-                        QDir().mkpath(app + QStringLiteral("/Contents"));
-                        ::mkfifo(QFile::encodeName(app + QStringLiteral("/Contents/Info.plist")).constData(),
-                                 0644);
-                    },
-                    unreadable}),
+    ::testing::Values(OpenFailure{"missingBundle", [](const QString&) {}, unreadable},
+                      OpenFailure{
+                          "noInfoPlist",
+                          [](const QString& app) { QDir().mkpath(app + QStringLiteral("/Contents/MacOS")); },
+                          unreadable},
+                      OpenFailure{"garbledInfoPlist",
+                                  [](const QString& app) {
+                                      TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
+                                                             "<pl");
+                                  },
+                                  unreadable},
+                      OpenFailure{"executableLeavesTheBundle",
+                                  [](const QString& app) {
+                                      TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
+                                                             plistWithExecutable("../../../../bin/true"));
+                                  },
+                                  unreadable},
+                      OpenFailure{"executableMissing",
+                                  [](const QString& app) {
+                                      TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
+                                                             plistWithExecutable("Orvane"));
+                                  },
+                                  notStarted},
+                      OpenFailure{"executableNotExecutable",
+                                  [](const QString& app) {
+                                      TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"),
+                                                             plistWithExecutable("Orvane"));
+                                      TestSupport::writeFile(app + QStringLiteral("/Contents/MacOS/Orvane"),
+                                                             "#!/bin/sh\n", 0644);
+                                  },
+                                  notStarted}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Links and pipes in a bundle: what starts is the program inside the bundle itself, never one reached through
+// a link, and nothing waits on a pipe.
+void withProgram(const QString& app, const char* executable) {
+    TestSupport::writeFile(app + QStringLiteral("/Contents/Info.plist"), plistWithExecutable(executable));
+    QDir().mkpath(app + QStringLiteral("/Contents/MacOS"));
+}
+void fifo(const QString& path, mode_t mode) {
+    ::mkfifo(QFile::encodeName(path).constData(), mode);
+}
+
+INSTANTIATE_TEST_SUITE_P(LinuxWorkspaceLinks, OpenFailures,
+                         ::testing::Values(OpenFailure{"executableIsALink",
+                                                       [](const QString& app) {
+                                                           withProgram(app, "Orvane");
+                                                           QFile::link("/bin/true",
+                                                                       app + "/Contents/MacOS/Orvane");
+                                                       },
+                                                       notStarted},
+                                           OpenFailure{"programFolderIsALink",
+                                                       [](const QString& app) {
+                                                           withProgram(app, "true");
+                                                           QDir(app + "/Contents/MacOS").removeRecursively();
+                                                           QFile::link("/bin", app + "/Contents/MacOS");
+                                                       },
+                                                       notStarted},
+                                           OpenFailure{"executableIsAFifo",
+                                                       [](const QString& app) {
+                                                           withProgram(app, "Orvane");
+                                                           fifo(app + "/Contents/MacOS/Orvane", 0755);
+                                                       },
+                                                       notStarted},
+                                           OpenFailure{"infoPlistIsAFifo",
+                                                       [](const QString& app) {
+                                                           QDir().mkpath(app + "/Contents");
+                                                           fifo(app + "/Contents/Info.plist", 0644);
+                                                       },
+                                                       unreadable}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

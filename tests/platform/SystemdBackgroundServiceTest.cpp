@@ -383,26 +383,18 @@ TEST(SystemdLoginItemsSettings, OpensTheCurrentDesktopsOwnSettings) {
     const struct {
         const char* name;
         const char* desktop;
-        QStringList installed;
-        std::optional<QString> expected; // the recorded command line
+        const char* installed; // the tools on PATH, separated by spaces
+        const char* expected;  // the recorded command line; none: nothing started
     } cases[] = {
-        {"KDE",
-         "KDE",
-         {"systemsettings", "gnome-session-properties"},
-         QStringLiteral("systemsettings kcm_autostart")},
-        {"GNOME among several names",
-         "ubuntu:GNOME",
-         {"gnome-session-properties", "gnome-tweaks"},
-         QStringLiteral("gnome-session-properties")},
-        {"GNOME without its session tool", "GNOME", {"gnome-tweaks"}, QStringLiteral("gnome-tweaks")},
-        {"an X- name",
-         "X-Cinnamon",
-         {"cinnamon-session-properties"},
-         QStringLiteral("cinnamon-session-properties")},
-        {"lower case", "xfce", {"xfce4-session-settings"}, QStringLiteral("xfce4-session-settings")},
-        {"the desktop's tool is missing", "XFCE", {"gnome-tweaks"}, std::nullopt},
-        {"an unknown desktop", "Hyprland", {"gnome-tweaks", "systemsettings"}, std::nullopt},
-        {"no desktop named", "", {"gnome-tweaks", "systemsettings"}, std::nullopt},
+        {"KDE", "KDE", "systemsettings gnome-session-properties", "systemsettings kcm_autostart"},
+        {"GNOME among several names", "ubuntu:GNOME", "gnome-session-properties gnome-tweaks",
+         "gnome-session-properties"},
+        {"GNOME without its session tool", "GNOME", "gnome-tweaks", "gnome-tweaks"},
+        {"an X- name", "X-Cinnamon", "cinnamon-session-properties", "cinnamon-session-properties"},
+        {"lower case", "xfce", "xfce4-session-settings", "xfce4-session-settings"},
+        {"the desktop's tool is missing", "XFCE", "gnome-tweaks", nullptr},
+        {"an unknown desktop", "Hyprland", "gnome-tweaks systemsettings", nullptr},
+        {"no desktop named", "", "gnome-tweaks systemsettings", nullptr},
     };
     const QByteArray oldPath = qgetenv("PATH");
     const QByteArray oldDesktop = qgetenv("XDG_CURRENT_DESKTOP");
@@ -411,7 +403,7 @@ TEST(SystemdLoginItemsSettings, OpensTheCurrentDesktopsOwnSettings) {
         Systemd systemd;
         const QString bin = systemd.dir.file(QStringLiteral("bin"));
         const QString record = systemd.dir.file(QStringLiteral("started"));
-        for (const QString& tool : c.installed)
+        for (const QString& tool : QString::fromLatin1(c.installed).split(QLatin1Char(' ')))
             TestSupport::writeFile(
                 bin + QLatin1Char('/') + tool,
                 "#!/bin/sh\nprintf '%s\\n' \"${0##*/}${*:+ $*}\" >> '" + record.toUtf8() + "'\n", 0755);
@@ -428,7 +420,7 @@ TEST(SystemdLoginItemsSettings, OpensTheCurrentDesktopsOwnSettings) {
             file.open(QIODevice::ReadOnly)
                 ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                 : QStringList();
-        EXPECT_EQ(lines, c.expected ? QStringList{*c.expected} : QStringList());
+        EXPECT_EQ(lines, c.expected ? QStringList{QString::fromLatin1(c.expected)} : QStringList());
     }
 }
 

@@ -17,12 +17,6 @@ using json = nlohmann::json;
 using namespace std::chrono_literals;
 using UpdateFixtures::readAll;
 
-class CheckController : public ConnectorController {
-public:
-    using ConnectorController::ConnectorController;
-    QCoro::Task<void> ensureBackgroundItem() override { co_return; }
-};
-
 QByteArray feed(qint64 build, const char* url, json extra = json::object()) {
     json f{{"version", "2.0"}, {"build", build}, {"url", url}, {"sha256", std::string(64, 'a')}};
     f.update(extra);
@@ -34,7 +28,7 @@ protected:
     FakeBackgroundService service, statusItem;
     json info{{"CFBundleVersion", "57"}};
     LocalHttpServer server;
-    CheckController controller{Platform{service, statusItem, info}};
+    UpdateController controller{Platform{service, statusItem, info}};
     QString image = ConnectorPaths::updatesDir() + "/SenvikConnector-58.dmg";
 
     void check(bool user, const QByteArray& feedPath = "/feed.json") {

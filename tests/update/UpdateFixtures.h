@@ -9,6 +9,13 @@
 #include <QProcess>
 #include <QSettings>
 
+// A controller that leaves the background item alone, so only the update path under test runs.
+class UpdateController : public ConnectorController {
+public:
+    using ConnectorController::ConnectorController;
+    QCoro::Task<void> ensureBackgroundItem() override { co_return; }
+};
+
 // Real bundles, signatures and images, made with the built signing tool and this build's development keys
 // (which the built helpers and systemCodeSigning() trust).
 namespace UpdateFixtures {

@@ -13,19 +13,13 @@ namespace {
 using namespace std::chrono_literals;
 using UpdateFixtures::readAll;
 
-class InstallController : public ConnectorController {
-public:
-    using ConnectorController::ConnectorController;
-    QCoro::Task<void> ensureBackgroundItem() override { co_return; }
-};
-
 class Install : public ::testing::Test {
 protected:
     TestSupport::TempDir root;
     QString apps = root.file("Applications"), bundle = apps + "/Orvane 连接器.app";
     FakeBackgroundService service, statusItem;
     nlohmann::json info{{"CFBundleVersion", "57"}};
-    InstallController controller{Platform{service, statusItem, info, nullptr, nullptr, bundle}};
+    UpdateController controller{Platform{service, statusItem, info, nullptr, nullptr, bundle}};
     int quits = 0;
     UpdateInfo entry = UpdateInfo::decode(R"({"version":"2.0","build":58,"url":"x","sha256":"a"})");
 

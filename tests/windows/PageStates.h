@@ -1,6 +1,12 @@
 #pragma once
 
 #include "PageFixture.h"
+#include "Screens.h"
+
+#include "OverviewView.h"
+#include "StartView.h"
+#include "StatusView.h"
+#include "WindowState.h"
 
 #include <QDateTime>
 
@@ -68,5 +74,31 @@ inline void normal(ConnectorController& c) {
             pairing("p2", QStringLiteral("MacBook Pro"), QStringLiteral("Orvane macOS 2.3"), std::nullopt)});
     A::update(c, UpdateState::Idle{QDateTime(QDate(2026, 12, 9), QTime(9, 30))});
 }
+
+inline UpdateInfo build31(std::optional<QString> notes = std::nullopt) {
+    UpdateInfo info;
+    info.version = QStringLiteral("1.5");
+    info.build = 31;
+    info.notes = std::move(notes);
+    return info;
+}
+
+// The window's content on `page`, its refresh loop off, laid out as on screen after `setUp` set the state.
+// `C` may be a controller subclass that records actions.
+template <typename C = ConnectorController> struct Window {
+    BasicPageFixture<C> f;
+    WindowState state;
+    std::unique_ptr<StatusView> view;
+
+    explicit Window(WindowPage page, void (*setUp)(ConnectorController&) = normal) {
+        setUp(f.controller);
+        state.setPage(page);
+        view = std::make_unique<StatusView>(f.controller, state);
+        view->setRefreshLoop(false);
+        Screens::render(*view);
+    }
+    OverviewView* overview() const { return qobject_cast<OverviewView*>(view->page(WindowPage::overview)); }
+    StartView* start() const { return qobject_cast<StartView*>(view->page(WindowPage::start)); }
+};
 
 } // namespace PageStates

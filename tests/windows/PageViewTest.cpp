@@ -1,15 +1,10 @@
 #include "ConnectorSettings.h"
-#include "OverviewView.h"
 #include "PageStates.h"
 #include "QrCode.h"
 #include "RunTask.h"
-#include "Screens.h"
 #include "SegmentedControl.h"
-#include "StartView.h"
 #include "StatusRow.h"
-#include "StatusView.h"
 #include "TempHome.h"
-#include "WindowState.h"
 
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -37,21 +32,7 @@ public:
     }
 };
 
-struct Window {
-    BasicPageFixture<RecordingController> f;
-    WindowState state;
-    std::unique_ptr<StatusView> view;
-
-    explicit Window(WindowPage page, void (*setUp)(ConnectorController&) = PageStates::normal) {
-        setUp(f.controller);
-        state.setPage(page);
-        view = std::make_unique<StatusView>(f.controller, state);
-        view->setRefreshLoop(false);
-        Screens::render(*view);
-    }
-    OverviewView* overview() const { return qobject_cast<OverviewView*>(view->page(WindowPage::overview)); }
-    StartView* start() const { return qobject_cast<StartView*>(view->page(WindowPage::start)); }
-};
+using Window = PageStates::Window<RecordingController>;
 
 QPushButton* buttonNamed(QWidget* root, const QString& name) {
     for (QPushButton* b : root->findChildren<QPushButton*>())

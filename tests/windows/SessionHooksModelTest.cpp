@@ -8,12 +8,8 @@ using Target = SessionHooksStatus::Target;
 
 TEST(SessionHooksModel, WithoutAReportOnlyTheUpdateHint) {
     const SessionHooksModel model = SessionHooksModel::make(std::nullopt, false, QStringLiteral("没改成：x"));
-    EXPECT_EQ(model, (SessionHooksModel{false,
-                                        QStringLiteral("当前桥接还不支持「外面的会话」：请先更新连接器。"),
-                                        false,
-                                        false,
-                                        {},
-                                        {}}));
+    const QString hint = QStringLiteral("当前桥接还不支持「外面的会话」：请先更新连接器。");
+    EXPECT_EQ(model, (SessionHooksModel{false, hint, false, false, QStringList(), std::nullopt}));
 }
 
 TEST(SessionHooksModel, ALinePerToolThenTheFixedLinesThenTheNote) {

@@ -1,9 +1,7 @@
-#include "ControllerTestAccess.h"
-#include "FakeBackgroundService.h"
+#include "PageFixture.h"
 #include "StandinBridgeProcess.h"
 
 #include "BridgeAdmin.h"
-#include "ConnectorController.h"
 #include "RunTask.h"
 #include "StrellSettingsModel.h"
 
@@ -14,9 +12,8 @@ using nlohmann::json;
 // The card's rules over the controller and the stand-in bridge as a real process: a save over a change made
 // elsewhere is refused with the bridge's words, the edit and its warning stay, and "重新载入" clears both.
 TEST(StrellCardAgainstStandin, AStaleSaveIsRefusedAndTheEditKept) {
-    FakeBackgroundService service, statusItem;
-    json info = json::object();
-    ConnectorController controller{Platform{service, statusItem, info}};
+    PageFixture f;
+    ConnectorController& controller = f.controller;
     ControllerTestAccess::background(controller, Background::Enabled{});
     controller.checkedCliOnLaunch = true;
     StandinBridgeProcess bridge(json::parse(R"({"status": {"open": 0,

@@ -25,18 +25,12 @@ int inked(const QImage& image) {
 } // namespace
 
 TEST(Symbols, EveryNameTheWindowUsesIsDrawn) {
-    const QStringList used = {"checkmark.circle.fill",
-                              "exclamationmark.circle.fill",
-                              "exclamationmark.triangle",
-                              "exclamationmark.triangle.fill",
-                              "xmark.octagon.fill",
-                              "pause.circle.fill",
-                              "point.3.connected.trianglepath.dotted",
-                              "terminal",
-                              "person.crop.circle.fill",
-                              "arrow.right",
-                              "checkmark",
-                              "circle"};
+    const QStringList used =
+        QStringLiteral("checkmark.circle.fill exclamationmark.circle.fill exclamationmark.triangle "
+                       "exclamationmark.triangle.fill xmark.octagon.fill pause.circle.fill "
+                       "point.3.connected.trianglepath.dotted terminal person.crop.circle.fill arrow.right "
+                       "checkmark circle")
+            .split(QLatin1Char(' '));
     for (const QString& name : used) {
         SCOPED_TRACE(name.toStdString());
         ASSERT_TRUE(Symbols::has(name));

@@ -11,7 +11,8 @@ namespace RelativePath {
 std::vector<std::string> components(const std::string& path);
 
 // True when the relative symbolic link at `linkPath` pointing to `target` stays inside the root both are
-// relative to: never climbing above it, nor landing on the root itself (from where a further ".." would leave).
+// relative to: never climbing above it, nor landing on the root itself (from where a further ".." would
+// leave).
 bool linkStaysInside(const std::string& linkPath, const std::string& target);
 
 } // namespace RelativePath

@@ -130,8 +130,8 @@ bool unpackHere(const std::string& image, std::string& error) {
             error = "set-id bit in the image: " + name;
             return false;
         }
-        if (type == AE_IFLNK &&
-            !RelativePath::linkStaysInside(name, archive_entry_symlink(entry) ? archive_entry_symlink(entry) : "")) {
+        if (type == AE_IFLNK && !RelativePath::linkStaysInside(
+                                    name, archive_entry_symlink(entry) ? archive_entry_symlink(entry) : "")) {
             error = "link leaving the image: " + name;
             return false;
         }

@@ -305,8 +305,8 @@ TEST_F(BridgeAdminTest, EndlessStreamStopsAtTheCap) {
     // Keeps sending until the client hangs up; the client must stop at the cap instead of reading on.
     ScriptedServer server(socket, [](int) {
         ScriptedServer::Script script{ScriptedServer::send("{\"ok\":true,\"result\":\"")};
-        for (int i = 0; i < 24; ++i)
-            script.push_back(ScriptedServer::send(std::string(1024 * 1024, 'x')));
+        const std::string mebibyte(1024 * 1024, 'x');
+        script.insert(script.end(), 24, ScriptedServer::send(mebibyte));
         return script;
     });
     EXPECT_EQ(describe(ask(socket, 5)), describe(unreadable));

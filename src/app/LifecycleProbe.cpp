@@ -1,6 +1,8 @@
 #include "LifecycleProbe.h"
 
+#include <QEvent>
 #include <QFile>
+#include <QTimer>
 
 #include <chrono>
 #include <fcntl.h>
@@ -52,6 +54,56 @@ std::optional<int> minimizeWindowAfterMs() {
     if (!ok || value < 0)
         return std::nullopt;
     return value;
+}
+
+std::optional<int> hideWindowAfterMs() {
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("ORVANE_CONNECTOR_PROBE_HIDE_WINDOW_MS", &ok);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+namespace {
+
+class TimerWatch : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Timer)
+            note(QStringLiteral("timer ") + QLatin1String(watched->metaObject()->className()) + u' ' +
+                 watched->objectName());
+        return false;
+    }
+};
+
+} // namespace
+
+void watchTimers(QObject& application) {
+    if (qEnvironmentVariableIntValue("ORVANE_CONNECTOR_PROBE_TIMERS") != 1)
+        return;
+    application.installEventFilter(new TimerWatch(&application));
+}
+
+void startWatchdog(QObject& parent) {
+    bool ok = false;
+    const int every = qEnvironmentVariableIntValue("ORVANE_CONNECTOR_PROBE_WATCHDOG_MS", &ok);
+    if (!ok || every <= 0)
+        return;
+    auto* timer = new QTimer(&parent);
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setObjectName(QStringLiteral("watchdog"));
+    QObject::connect(
+        timer, &QTimer::timeout, timer, [every, last = std::chrono::steady_clock::now()]() mutable {
+            const auto now = std::chrono::steady_clock::now();
+            const double late = std::chrono::duration<double, std::milli>(now - last).count() - every;
+            last = now;
+            if (late > 2.0)
+                note(QStringLiteral("stall ") + QString::number(late, 'f', 1));
+        });
+    timer->start(every);
 }
 
 } // namespace LifecycleProbe

@@ -20,6 +20,9 @@ namespace {
 
 constexpr std::chrono::milliseconds step = 3s;
 constexpr int phases = 10;
+const char* const phaseNames[phases] = {
+    "runs start", "tools busy",       "pairing added + window", "bridge hung",      "runs end",
+    "garbage",    "revoked + window", "bridge stopped",         "bridge restarted", "window"};
 constexpr int watchdogMs = 5;
 
 struct Limits {
@@ -64,8 +67,10 @@ struct Driver {
     json scenario;
     int pairings = 0;
     int windows = 0;
+    std::vector<std::pair<qint64, int>> entered; // when each phase began
 
     void enter(int phase) {
+        entered.emplace_back(nowMs(), phase);
         switch (phase) {
         case 0: // runs start
             scenario["status"]["open"] = 3;
@@ -159,7 +164,7 @@ int main(int argc, char** argv) {
         std::printf("soak: the window did not open and close\n");
         return 1;
     }
-    Driver driver{world, lively, lively};
+    Driver driver{world, lively, lively, 0, 0, {}};
     // Warm-up: one round of every phase, a second each, so the paths a phase takes first are not counted as
     // growth.
     for (int phase = 0; phase < phases && world.connectorRunning(); ++phase) {
@@ -215,9 +220,23 @@ int main(int argc, char** argv) {
     for (std::size_t i = soakFrom; i < events.size(); ++i) {
         const QString& what = events[i].what;
         if (what.startsWith(QStringLiteral("stall "))) {
-            const double late = what.mid(6).toDouble();
+            const QStringList parts = what.split(u' ');
+            const double late = parts.value(1).toDouble();
+            const double cpu = parts.value(3).toDouble();
             stall = std::max(stall, late);
-            longStalls += late > 16.0 ? 1 : 0;
+            if (late > 16.0) {
+                ++longStalls;
+                // Which phase it fell in, and how far into it: a reader's first clue to the cause.
+                auto after = std::upper_bound(driver.entered.begin(), driver.entered.end(),
+                                              std::pair<qint64, int>(events[i].atMs, phases));
+                if (after != driver.entered.begin()) {
+                    --after;
+                    std::printf(
+                        "soak: stall of %.1f ms (%.1f ms of it computing on the main thread) in phase "
+                        "%s, %.1f s after it began\n",
+                        late, cpu, phaseNames[after->second], double(events[i].atMs - after->first) / 1000.0);
+                }
+            }
         } else if (what == QStringLiteral("refreshed") || what == QStringLiteral("probe refreshed")) {
             ++refreshes;
         }

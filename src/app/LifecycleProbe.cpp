@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -95,13 +96,25 @@ void startWatchdog(QObject& parent) {
     auto* timer = new QTimer(&parent);
     timer->setTimerType(Qt::PreciseTimer);
     timer->setObjectName(QStringLiteral("watchdog"));
+    // With the main thread's own processor time over the same gap: a stall spent computing is ours, one
+    // spent waiting for a processor is the machine's.
+    const auto threadMs = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1.0e6;
+    };
     QObject::connect(
-        timer, &QTimer::timeout, timer, [every, last = std::chrono::steady_clock::now()]() mutable {
+        timer, &QTimer::timeout, timer,
+        [every, threadMs, last = std::chrono::steady_clock::now(), lastCpu = threadMs()]() mutable {
             const auto now = std::chrono::steady_clock::now();
+            const double cpu = threadMs();
             const double late = std::chrono::duration<double, std::milli>(now - last).count() - every;
+            const double busy = cpu - lastCpu;
             last = now;
+            lastCpu = cpu;
             if (late > 2.0)
-                note(QStringLiteral("stall ") + QString::number(late, 'f', 1));
+                note(QStringLiteral("stall ") + QString::number(late, 'f', 1) + QStringLiteral(" cpu ") +
+                     QString::number(busy, 'f', 1));
         });
     timer->start(every);
 }

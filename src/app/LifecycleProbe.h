@@ -36,7 +36,8 @@ std::optional<int> hideWindowAfterMs();
 
 // ORVANE_CONNECTOR_PROBE_TIMERS=1: note every timer that fires on the main thread, "timer <class> <name>".
 // ORVANE_CONNECTOR_PROBE_WATCHDOG_MS=<n>: a timer every n ms on the main thread notes how late it came when
-// that exceeds 2 ms, "stall <ms>": the longest stall of the event loop. Both cost nothing when unset.
+// that exceeds 2 ms, "stall <ms> cpu <ms>" (with the main thread's processor time over that gap): the
+// longest stall of the event loop. Both cost nothing when unset.
 void watchTimers(QObject& application);
 void startWatchdog(QObject& parent);
 

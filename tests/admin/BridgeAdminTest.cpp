@@ -467,3 +467,34 @@ TEST_F(BridgeAdminTest, RequestUsesTheBridgesAdminSocket) {
 }
 
 } // namespace
+
+namespace {
+
+// Requests and replies on both sides of the sizes up to which an exchange stays on the calling thread: each
+// request arrives whole, each reply decodes to its result, however it is cut into pieces.
+TEST_F(BridgeAdminTest, RequestsAndRepliesOfEverySizeArriveWhole) {
+    struct Case {
+        std::size_t note;
+        std::size_t reply;
+        std::size_t piece;
+    };
+    const std::vector<Case> cases = {{10, 100, 100},
+                                     {60 * 1024, 60 * 1024, 7},
+                                     {70 * 1024, 70 * 1024, 16 * 1024},
+                                     {300 * 1024, 1024 * 1024, 100 * 1024}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.note);
+        const std::string reply = replyOfSize(c.reply);
+        const std::size_t padding = c.reply - std::string(R"({"ok":true,"result":""})").size();
+        ScriptedServer server(socket, ScriptedServer::pieces(reply, c.piece, 0ms));
+        const json fields = {{"note", std::string(c.note, 'n')}};
+        const Outcome outcome = ask(socket, 5, QStringLiteral("status"), std::nullopt, fields);
+        const json* result = std::get_if<json>(&outcome);
+        ASSERT_NE(result, nullptr) << describe(outcome);
+        EXPECT_EQ(*result, json(std::string(padding, 'x')));
+        ASSERT_EQ(server.received().size(), 1u);
+        EXPECT_EQ(server.received()[0], BridgeAdmin::encode(QStringLiteral("status"), std::nullopt, fields));
+    }
+}
+
+} // namespace

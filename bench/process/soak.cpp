@@ -247,8 +247,11 @@ int main(int argc, char** argv) {
 
     bool all = true;
     const QString stallTarget = QStringLiteral("<= %1 ms").arg(limits.stallMs);
-    all &= report(ci ? "longest main-thread stall during the soak (CI limit)"
-                     : "longest main-thread stall during a 5-minute soak",
+    const QByteArray stallMeasure = QStringLiteral("longest main-thread stall during a %1-second soak%2")
+                                        .arg(seconds)
+                                        .arg(ci ? QStringLiteral(" (CI limit)") : QString())
+                                        .toUtf8();
+    all &= report(stallMeasure.constData(),
                   QStringLiteral("%1 ms (%2 stalls over 16 ms, watchdog every %3 ms)")
                       .arg(stall, 0, 'f', 1)
                       .arg(longStalls)

@@ -192,6 +192,7 @@ int main(int argc, char** argv) {
         sleepFor(std::chrono::milliseconds(std::clamp<qint64>(end - nowMs(), 0, step.count())));
     }
     const int windows = driver.windows;
+    const qint64 soakEnd = nowMs(); // the settling after it is not part of the soak
     if (!world.connectorRunning()) {
         std::printf("soak: the connector ended during the soak\n");
         report("connector alive at the end", QStringLiteral("no"), "yes", false);
@@ -225,7 +226,7 @@ int main(int argc, char** argv) {
     const std::vector<Event> events = world.events();
     for (std::size_t i = soakFrom; i < events.size(); ++i) {
         const QString& what = events[i].what;
-        if (what.startsWith(QStringLiteral("stall "))) {
+        if (what.startsWith(QStringLiteral("stall ")) && events[i].atMs <= soakEnd) {
             const QStringList parts = what.split(u' ');
             const double late = parts.value(1).toDouble();
             const double cpu = parts.value(3).toDouble();

@@ -5,16 +5,21 @@
 #include "JsonDepth.h"
 
 #include <QCoroTimer>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <coroutine>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace BridgeAdmin {
 
@@ -79,6 +84,123 @@ ssize_t sendOnce(int fd, const std::string& bytes) {
     return sent;
 }
 
+// Requests up to this size go out in one non-blocking send on the calling thread (a new socket's buffer holds
+// far more); larger ones are written by a worker that may wait for the bridge to read.
+constexpr std::size_t loopRequestBytes = 64 * 1024;
+// Replies up to this size are decoded on the calling thread, larger ones on a worker.
+constexpr std::size_t loopDecodeBytes = 64 * 1024;
+
+// Waits on the calling thread's event loop until the socket is readable or a time-out passes. The notifier
+// and the timer are deleted later, never inside their own signal, because the coroutine resumed by the
+// signal may end the exchange at once.
+class ReadWait {
+public:
+    ReadWait(int fd, int seconds)
+        : notifier_(new QSocketNotifier(fd, QSocketNotifier::Read)), timer_(new QTimer) {
+        notifier_->setEnabled(false);
+        timer_->setSingleShot(true);
+        timer_->setInterval(std::max(seconds, 1) * 1000);
+        QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this] { wake(false); });
+        QObject::connect(timer_, &QTimer::timeout, timer_, [this] { wake(true); });
+    }
+    ReadWait(const ReadWait&) = delete;
+    ReadWait& operator=(const ReadWait&) = delete;
+    ~ReadWait() {
+        QObject::disconnect(notifier_, nullptr, nullptr, nullptr);
+        QObject::disconnect(timer_, nullptr, nullptr, nullptr);
+        timer_->stop();
+        notifier_->setEnabled(false);
+        notifier_->deleteLater();
+        timer_->deleteLater();
+    }
+
+    struct Awaiter {
+        ReadWait& wait;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> handle) {
+            wait.waiting_ = handle;
+            wait.notifier_->setEnabled(true);
+            wait.timer_->start();
+        }
+        // False when the time-out passed first.
+        bool await_resume() const noexcept { return !wait.timedOut_; }
+    };
+    Awaiter readable() { return Awaiter{*this}; }
+
+private:
+    void wake(bool timedOut) {
+        notifier_->setEnabled(false);
+        timer_->stop();
+        timedOut_ = timedOut;
+        if (std::coroutine_handle<> handle = std::exchange(waiting_, {}))
+            handle.resume();
+    }
+
+    QSocketNotifier* notifier_;
+    QTimer* timer_;
+    std::coroutine_handle<> waiting_;
+    bool timedOut_ = false;
+};
+
+// One exchange on the calling thread's event loop: connect and send without blocking (a local socket takes a
+// small request at once), then read as the reply arrives. No worker and no hand-back: the thread wakes once,
+// when the reply is there. A full listen queue, which would make the connection wait, goes to a worker.
+QCoro::Task<json> exchangeOnLoop(std::string socketPath, std::string encodedRequest, int timeoutSeconds) {
+    if (encodedRequest.size() > loopRequestBytes) {
+        auto work = [path = std::move(socketPath), encoded = std::move(encodedRequest), timeoutSeconds] {
+            return exchange(path, encoded, timeoutSeconds);
+        };
+        co_return co_await Async::onWorker(std::move(work));
+    }
+    Socket socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (socket.fd() < 0)
+        throw Failure(QStringLiteral("建不了 socket"));
+    sockaddr_un address{};
+    if (socketPath.size() > maxPathBytes)
+        throw Failure(QStringLiteral("管理通道的路径太长"));
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno != EAGAIN)
+            throw Failure(QStringLiteral("桥接没在运行"));
+        socket.close();
+        auto work = [path = std::move(socketPath), encoded = std::move(encodedRequest), timeoutSeconds] {
+            return exchange(path, encoded, timeoutSeconds);
+        };
+        co_return co_await Async::onWorker(std::move(work));
+    }
+    if (sendOnce(socket.fd(), encodedRequest) != static_cast<ssize_t>(encodedRequest.size()))
+        throw Failure(QStringLiteral("管理通道写不进去"));
+
+    ReadWait wait(socket.fd(), timeoutSeconds);
+    std::string reply;
+    char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(socket.fd(), buffer, sizeof buffer);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                throw Failure(QStringLiteral("管理通道没有回应"));
+            // The time-out bounds each wait, as it bounds each read of a blocking exchange.
+            ReadWait::Awaiter readable = wait.readable();
+            if (!co_await readable)
+                throw Failure(QStringLiteral("管理通道没有回应"));
+            continue;
+        }
+        reply.append(buffer, static_cast<std::size_t>(got));
+        if (reply.size() > maxReplyBytes)
+            throw Failure(QStringLiteral("管理通道的回答看不懂"));
+    }
+    socket.close();
+    if (reply.size() <= loopDecodeBytes)
+        co_return decodeReply(reply);
+    auto decode = [bytes = std::move(reply)] { return decodeReply(bytes); };
+    co_return co_await Async::onWorker(std::move(decode));
+}
+
 } // namespace
 
 json decodeReply(const std::string& reply) {
@@ -87,13 +209,14 @@ json decodeReply(const std::string& reply) {
     if (!JsonDepth::within(reply))
         throw Failure(QStringLiteral("管理通道的回答看不懂"));
     // Anything that is not JSON at all (the empty reply too) fails with the decoder's own error.
-    const json decoded = json::parse(reply);
+    json decoded = json::parse(reply);
     if (!decoded.is_object())
         throw Failure(QStringLiteral("管理通道的回答看不懂"));
     const auto ok = decoded.find("ok");
     if (ok != decoded.end() && ok->is_boolean() && ok->get<bool>()) {
         const auto result = decoded.find("result");
-        return result != decoded.end() ? *result : json();
+        // Moved out, not copied: a status result is a tree of many small allocations.
+        return result != decoded.end() ? std::move(*result) : json();
     }
     const auto error = decoded.find("error");
     if (error != decoded.end() && error->is_string())
@@ -149,11 +272,10 @@ json exchange(const std::string& socketPath, const std::string& encodedRequest, 
 
 QCoro::Task<nlohmann::json> requestAt(QString socketPath, QString command, std::optional<QString> id,
                                       nlohmann::json fields, int timeout) {
-    // A named variable: GCC 12 destroys the captures of a lambda temporary in a co_await operand twice.
-    auto work = [path = socketPath.toStdString(), encoded = encode(command, id, fields), timeout] {
-        return exchange(path, encoded, timeout);
-    };
-    co_return co_await Async::onWorker(std::move(work));
+    // Named, not temporaries in the co_await operand: GCC 12 destroys those twice.
+    std::string encoded = encode(command, id, fields);
+    QCoro::Task<json> exchanging = exchangeOnLoop(socketPath.toStdString(), std::move(encoded), timeout);
+    co_return co_await std::move(exchanging);
 }
 
 QCoro::Task<nlohmann::json> request(QString command, std::optional<QString> id, nlohmann::json fields,
@@ -163,13 +285,12 @@ QCoro::Task<nlohmann::json> request(QString command, std::optional<QString> id, 
 }
 
 QCoro::Task<bool> isRunningAt(QString socketPath) {
-    // Named for the same reason as in requestAt.
-    auto work = [path = socketPath.toStdString(),
-                 encoded = encode(QStringLiteral("status"), std::nullopt, {})] {
-        return exchange(path, encoded, statusTimeoutSeconds);
-    };
     try {
-        co_await Async::onWorker(std::move(work));
+        // Named for the same reason as in requestAt.
+        QCoro::Task<json> asking =
+            exchangeOnLoop(socketPath.toStdString(), encode(QStringLiteral("status"), std::nullopt, {}),
+                           statusTimeoutSeconds);
+        co_await std::move(asking);
         co_return true;
     } catch (...) {
         co_return false;

@@ -9,7 +9,8 @@
 #include <string>
 
 // The client of the bridge's admin channel: one connection, one JSON request line, one JSON reply.
-// No instances, no state; the blocking socket work runs on a worker and is awaited.
+// No instances, no state. An exchange waits on the calling thread's event loop without blocking it (the reply
+// is read as it arrives); a large request, a full listen queue or a large reply is handled on a worker.
 namespace BridgeAdmin {
 
 // The channel's own error: one Chinese message, shown to the user as it is (what() gives it in UTF-8).

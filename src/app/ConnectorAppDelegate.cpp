@@ -74,6 +74,12 @@ QCoro::Task<void> registerWithDesktop(ConnectorController* controller) {
     LifecycleProbe::note(QStringLiteral("desktop registered"));
 }
 
+QCoro::Task<void> probeRefresh(ConnectorController* controller) {
+    QCoro::Task<void> refreshing = controller->refresh();
+    co_await std::move(refreshing);
+    LifecycleProbe::note(QStringLiteral("probe refreshed"));
+}
+
 std::unique_ptr<BackgroundService> backgroundService(const QString& plistName) {
     const QString bundle = Bundle::main() ? Bundle::main()->path : QString();
     return std::make_unique<SystemdBackgroundService>(SystemdBackgroundService::forUser(bundle, plistName));
@@ -102,6 +108,7 @@ ConnectorAppDelegate::~ConnectorAppDelegate() {
 
 void ConnectorAppDelegate::applicationWillFinishLaunching() {
     ConnectorSettings::registerDefaults();
+    LifecycleProbe::watchTimers(*QCoreApplication::instance());
     // An accessory application has no Dock icon or menu bar of its own. On Linux the desktop entry is listed
     // in the application menu: opening it again reaches this instance as a reopen and shows the window.
 }
@@ -164,7 +171,7 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
     if (const std::optional<int> every = LifecycleProbe::refreshEveryMs()) {
         auto* timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this,
-                [this] { Async::spawn(controller_->refresh(), "probe refresh"); });
+                [this] { Async::spawn(probeRefresh(controller_.get()), "probe refresh"); });
         timer->start(*every);
     }
 
@@ -185,6 +192,9 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
                                                : QStringLiteral("tray missing"));
     connect(statusItem_.get(), &StatusItemController::shownInTray, this,
             [] { LifecycleProbe::note(QStringLiteral("tray shown")); });
+    connect(statusItem_.get(), &StatusItemController::refreshed, this,
+            [] { LifecycleProbe::note(QStringLiteral("refreshed")); });
+    LifecycleProbe::startWatchdog(*this);
     connect(statusItem_.get(), &StatusItemController::toolTipSet, this,
             [last = QString()](const QString& tip) mutable {
                 if (tip != last)
@@ -322,6 +332,8 @@ void ConnectorAppDelegate::showWindow(WindowPage page) {
     window_->activateWindow();
     LifecycleProbe::note(QStringLiteral("window ") + pageName(page) +
                          (created ? QString() : QStringLiteral(" again")));
+    if (const std::optional<int> after = LifecycleProbe::hideWindowAfterMs())
+        QTimer::singleShot(*after, window_.get(), [window = window_.get()] { window->close(); });
     if (created) {
         if (const std::optional<int> after = LifecycleProbe::closeWindowAfterMs())
             QTimer::singleShot(*after, window_.get(), [window = window_.get()] { window->close(); });

@@ -204,8 +204,12 @@ void Listener::accept() {
     while (QLocalSocket* connection = server_.nextPendingConnection()) {
         connection->setParent(this);
         auto state = std::make_shared<Pending>();
-        // A peer that never finishes its message is dropped rather than kept open.
-        QTimer::singleShot(listenerPatience, connection, [connection] { connection->abort(); });
+        // A peer that never finishes its message is dropped rather than kept open. The timer goes with the
+        // connection: a single-shot timer would still fire (idly) long after a finished hand-over.
+        auto* patience = new QTimer(connection);
+        patience->setSingleShot(true);
+        connect(patience, &QTimer::timeout, connection, [connection] { connection->abort(); });
+        patience->start(listenerPatience);
         connect(connection, &QLocalSocket::disconnected, connection, &QObject::deleteLater);
         connect(connection, &QLocalSocket::readyRead, this, [this, connection, state] {
             if (state->done) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 
 #include <optional>
@@ -11,7 +12,8 @@
 //                                   "status item", "window overview", "window hidden", "reopen",
 //                                   "link <url> handled", "quit idle", "quit other-instance",
 //                                   "waiting for the old instance", "launched" (the launch's last step),
-//                                   "tray shown", "tray missing", "tooltip <text>" (when it changes).
+//                                   "tray shown", "tray missing", "tooltip <text>" (when it changes),
+//                                   "refreshed" (each refresh of the status item's loop).
 //                                   The clock is the system's monotonic clock, comparable across processes.
 //   ORVANE_CONNECTOR_PROBE_CLOSE_WINDOW_MS=<n>   close the main window (as its close button does) n ms after
 //                                   it was first shown.
@@ -29,5 +31,14 @@ std::optional<int> refreshEveryMs();
 // ORVANE_CONNECTOR_PROBE_MINIMIZE_WINDOW_MS=<n>: minimize the main window n ms after it was first shown
 // (event "window minimized").
 std::optional<int> minimizeWindowAfterMs();
+// ORVANE_CONNECTOR_PROBE_HIDE_WINDOW_MS=<n>: close the main window n ms after each time it is shown.
+std::optional<int> hideWindowAfterMs();
+
+// ORVANE_CONNECTOR_PROBE_TIMERS=1: note every timer that fires on the main thread, "timer <class> <name>".
+// ORVANE_CONNECTOR_PROBE_WATCHDOG_MS=<n>: a timer every n ms on the main thread notes how late it came when
+// that exceeds 2 ms, "stall <ms> cpu <ms>" (with the main thread's processor time over that gap): the
+// longest stall of the event loop. Both cost nothing when unset.
+void watchTimers(QObject& application);
+void startWatchdog(QObject& parent);
 
 } // namespace LifecycleProbe

@@ -20,7 +20,6 @@
 #include <QTimer>
 #include <QVariant>
 
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -105,12 +104,14 @@ QCoro::Task<void> StatusItemController::refreshLoop(QPointer<StatusItemControlle
         co_await std::move(refreshing);
         if (!self)
             co_return;
+        emit self->refreshed();
         if (self->pollsTray_)
             self->checkTray();
         // A precise timer: Qt's default coarse one may fire up to 5 % early.
         QTimer pause;
         pause.setTimerType(Qt::PreciseTimer);
         pause.setSingleShot(true);
+        pause.setObjectName(QStringLiteral("refresh pause"));
         pause.start(self->refreshInterval);
         co_await pause;
     }

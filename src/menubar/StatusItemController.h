@@ -72,6 +72,8 @@ signals:
     void toolTipSet(const QString& toolTip);
     // The icon went into a tray that appeared after the start.
     void shownInTray();
+    // A refresh of the item's own 10-second loop has stored its fields.
+    void refreshed();
 
 protected:
     // A new palette (light or dark panels) or screen density redraws the icon.

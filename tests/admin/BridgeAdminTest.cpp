@@ -13,8 +13,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 #include <variant>
 
 using nlohmann::json;
@@ -464,6 +469,85 @@ TEST_F(BridgeAdminTest, RequestUsesTheBridgesAdminSocket) {
     EXPECT_TRUE(runTask(BridgeAdmin::isRunning()));
     EXPECT_TRUE(runTask(BridgeAdmin::waitUntilRunning(0)));
     EXPECT_EQ(server.connections(), 3);
+}
+
+} // namespace
+
+namespace {
+
+// Requests and replies on both sides of the sizes up to which an exchange stays on the calling thread: each
+// request arrives whole, each reply decodes to its result, however it is cut into pieces.
+TEST_F(BridgeAdminTest, RequestsAndRepliesOfEverySizeArriveWhole) {
+    struct Case {
+        std::size_t note;
+        std::size_t reply;
+        std::size_t piece;
+    };
+    const std::vector<Case> cases = {{10, 100, 100},
+                                     {60 * 1024, 60 * 1024, 7},
+                                     {70 * 1024, 70 * 1024, 16 * 1024},
+                                     {300 * 1024, 1024 * 1024, 100 * 1024}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.note);
+        const std::string reply = replyOfSize(c.reply);
+        const std::size_t padding = c.reply - std::string(R"({"ok":true,"result":""})").size();
+        ScriptedServer server(socket, ScriptedServer::pieces(reply, c.piece, 0ms));
+        const json fields = {{"note", std::string(c.note, 'n')}};
+        const Outcome outcome = ask(socket, 5, QStringLiteral("status"), std::nullopt, fields);
+        const json* result = std::get_if<json>(&outcome);
+        ASSERT_NE(result, nullptr) << describe(outcome);
+        EXPECT_EQ(*result, json(std::string(padding, 'x')));
+        ASSERT_EQ(server.received().size(), 1u);
+        EXPECT_EQ(server.received()[0], BridgeAdmin::encode(QStringLiteral("status"), std::nullopt, fields));
+    }
+}
+
+// A bridge too busy to take the connection at once (its listen queue is full) is waited for, as a blocking
+// connect waits, rather than taken for a bridge that is not running.
+TEST_F(BridgeAdminTest, AFullListenQueueIsWaitedForNotRefused) {
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = socket.toUtf8();
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 16; ++i) {
+        const int filler = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        if (::connect(filler, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            ASSERT_EQ(errno, EAGAIN);
+            ::close(filler);
+            break;
+        }
+        fillers.push_back(filler);
+    }
+    ASSERT_FALSE(fillers.empty());
+    // The bridge gets round to its queue 300 ms later: the fillers have gone by then, the request is
+    // answered.
+    std::thread bridge([listener, count = fillers.size() + 1] {
+        std::this_thread::sleep_for(300ms);
+        for (std::size_t i = 0; i < count; ++i) {
+            const int client = ::accept(listener, nullptr, nullptr);
+            std::string line;
+            char buffer[256];
+            for (ssize_t got;
+                 line.find('\n') == std::string::npos && (got = ::read(client, buffer, sizeof buffer)) > 0;)
+                line.append(buffer, std::size_t(got));
+            if (!line.empty()) {
+                const std::string reply = R"({"ok":true,"result":7})";
+                [[maybe_unused]] const ssize_t sent =
+                    ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+            }
+            ::close(client);
+        }
+    });
+    for (const int filler : fillers)
+        ::close(filler);
+    const Outcome outcome = ask(socket, 3);
+    bridge.join();
+    ::close(listener);
+    EXPECT_EQ(describe(outcome), describe(json(7)));
 }
 
 } // namespace

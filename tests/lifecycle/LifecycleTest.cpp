@@ -10,6 +10,8 @@
 #include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -354,6 +356,43 @@ TEST(LifecycleTest, ClosingTheWindowKeepsTheApplication) {
     ASSERT_TRUE(again.waitForExit(30s).has_value());
     EXPECT_TRUE(app.waitFor("window overview again", 20s));
     EXPECT_TRUE(app.running());
+}
+
+// The benchmarks open and close the window many times: the probe closes it after every showing.
+TEST(LifecycleTest, ProbeHidesTheWindowAfterEveryShowing) {
+    World world;
+    world.setPreferences(false, true);
+    Instance app(world, "app", {}, {{"ORVANE_CONNECTOR_PROBE_HIDE_WINDOW_MS", "300"}});
+    ASSERT_TRUE(app.waitFor("window overview"));
+    ASSERT_TRUE(app.waitFor("window hidden", 20s));
+    Instance again(world, "again", {});
+    ASSERT_TRUE(again.waitForExit(30s).has_value());
+    ASSERT_TRUE(app.waitFor("window overview again", 20s));
+    EXPECT_TRUE(TestSupport::spinUntil(
+        [&] {
+            const QList<Event> all = app.events();
+            return std::count_if(all.begin(), all.end(),
+                                 [](const Event& e) { return e.what == "window hidden"; }) == 2;
+        },
+        20s));
+    EXPECT_TRUE(app.running());
+}
+
+// While idle in the tray, the status item's refresh pause is the one timer that fires, under the name the
+// process benchmark looks for, and each of its refreshes is noted.
+TEST(LifecycleTest, ProbeNamesTheRefreshPauseAndNotesEachRefresh) {
+    World world;
+    world.setPreferences(true, true);
+    Instance app(world, "app", {"--menubar"}, {{"ORVANE_CONNECTOR_PROBE_TIMERS", "1"}});
+    ASSERT_TRUE(app.waitFor("refreshed"));
+    ASSERT_TRUE(app.waitFor("timer QTimer refresh pause", 40s));
+    EXPECT_TRUE(TestSupport::spinUntil(
+        [&] {
+            const QList<Event> all = app.events();
+            return std::count_if(all.begin(), all.end(),
+                                 [](const Event& e) { return e.what == "refreshed"; }) >= 2;
+        },
+        20s));
 }
 
 TEST(LifecycleTest, LinkWhileTheWindowIsOpenKeepsTheApplication) {

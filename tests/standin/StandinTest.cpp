@@ -559,3 +559,43 @@ TEST(Standin, DefaultPlacesAndScenario) {
     }
     QDir(validation).removeRecursively();
 }
+
+namespace {
+
+// The knobs that make the stand-in misbehave as a broken bridge does, switched on while it runs (the soak
+// edits the scenario the same way) and off again.
+struct Misbehaviour {
+    const char* knob;
+    std::string failure; // what the connector's client reports
+};
+
+TEST(Standin, HungAndGarbageModesFailTheClientAndEndWhenSwitchedOff) {
+    const std::vector<Misbehaviour> cases = {{"hang", "管理通道没有回应"}, {"garbage", "decoder error"}};
+    for (const Misbehaviour& c : cases) {
+        SCOPED_TRACE(c.knob);
+        Standin standin;
+        standin.start();
+        json scenario = standin.scenarioOnDisk();
+        scenario[c.knob] = true;
+        TestSupport::writeFile(standin.scenarioPath(), QByteArray::fromStdString(scenario.dump()));
+        const auto start = std::chrono::steady_clock::now();
+        std::string outcome;
+        try {
+            BridgeAdmin::exchange(standin.socket().toStdString(), BridgeAdmin::encode("status", {}, {}), 1);
+            outcome = "answered";
+        } catch (const BridgeAdmin::Failure& failure) {
+            outcome = failure.message.toStdString();
+        } catch (const json::parse_error&) {
+            outcome = "decoder error";
+        }
+        EXPECT_EQ(outcome, c.failure);
+        if (std::string(c.knob) == "hang") { // held until the client's one-second time-out, not refused
+            EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
+        }
+        scenario[c.knob] = false;
+        TestSupport::writeFile(standin.scenarioPath(), QByteArray::fromStdString(scenario.dump()));
+        EXPECT_EQ(standin.status()["port"], 48123) << "answers again once the knob is off";
+    }
+}
+
+} // namespace

@@ -144,12 +144,19 @@ void AdminServer::respond(Client& client, const std::string& line) {
     if (auto edited = scenario_.reloadIfChanged())
         bridge_.replaceScenario(std::move(*edited));
     const StandinBridge::Answer answer = bridge_.handleLine(line);
-    reply(client, answer.reply, answer.delay);
+    if (answer.raw)
+        send(client, *answer.raw, answer.delay);
+    else
+        reply(client, answer.reply, answer.delay);
 }
 
 void AdminServer::reply(Client& client, const nlohmann::json& answer, std::chrono::milliseconds delay) {
+    send(client, answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", delay);
+}
+
+void AdminServer::send(Client& client, std::string bytes, std::chrono::milliseconds delay) {
     client.input.clear();
-    client.output = answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    client.output = std::move(bytes);
     client.sent = 0;
     if (delay.count() > 0) {
         client.phase = Phase::Waiting;

@@ -42,6 +42,7 @@ private:
     void acceptClients();
     void respond(Client& client, const std::string& line);
     void reply(Client& client, const nlohmann::json& answer, std::chrono::milliseconds delay);
+    void send(Client& client, std::string bytes, std::chrono::milliseconds delay);
     void readRequest(Client& client);
     void writeReply(Client& client);
     void drain(Client& client);

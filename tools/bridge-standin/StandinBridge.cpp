@@ -261,6 +261,9 @@ std::string StandinBridge::isoNow(std::chrono::system_clock::duration offset) {
 }
 
 std::chrono::milliseconds StandinBridge::delayFor(const std::string& command) const {
+    // A hung bridge accepts and reads, then keeps every reply for as long as a delay may last.
+    if (boolean(scenario_, "hang").value_or(false))
+        return std::chrono::milliseconds(600'000);
     const json* knob = member(scenario_, "replyDelayMs");
     std::optional<long long> value = integer(knob);
     if (knob && knob->is_object()) {
@@ -272,19 +275,21 @@ std::chrono::milliseconds StandinBridge::delayFor(const std::string& command) co
 }
 
 StandinBridge::Answer StandinBridge::handleLine(const std::string& line) {
+    if (boolean(scenario_, "garbage").value_or(false))
+        return {json(), delayFor("*"), std::string("\x01<html>not an answer\xff\n")};
     json request;
     try {
         if (!JsonDepth::within(line))
-            return {failure("请求不是有效的 JSON"), delayFor("*")};
+            return {failure("请求不是有效的 JSON"), delayFor("*"), std::nullopt};
         request = json::parse(line);
     } catch (const json::exception&) {
-        return {failure("请求不是有效的 JSON"), delayFor("*")};
+        return {failure("请求不是有效的 JSON"), delayFor("*"), std::nullopt};
     }
     if (!request.is_object())
-        return {failure("请求必须是一个 JSON 对象"), delayFor("*")};
+        return {failure("请求必须是一个 JSON 对象"), delayFor("*"), std::nullopt};
     const std::optional<std::string> command = text(request, "command");
     if (!command || command->empty())
-        return {failure("请求里没有 command"), delayFor("*")};
+        return {failure("请求里没有 command"), delayFor("*"), std::nullopt};
     json reply;
     try {
         reply = answer(*command, request);
@@ -292,7 +297,7 @@ StandinBridge::Answer StandinBridge::handleLine(const std::string& line) {
         // A scenario edited into an odd shape must not take the stand-in down.
         reply = failure(std::string("桥接内部出错：") + error.what());
     }
-    return {std::move(reply), delayFor(*command)};
+    return {std::move(reply), delayFor(*command), std::nullopt};
 }
 
 json StandinBridge::answer(const std::string& command, const json& request) {

@@ -20,6 +20,8 @@ public:
     struct Answer {
         nlohmann::json reply;
         std::chrono::milliseconds delay{0}; // the scenario's reply delay for this command
+        // Bytes sent instead of `reply` (the scenario's "garbage" knob): an answer that is not JSON.
+        std::optional<std::string> raw;
     };
 
     // Answers one request line. Never throws: every problem becomes {"ok":false,"error":...}.

@@ -3,6 +3,7 @@
 #include "Async.h"
 #include "ConnectorPaths.h"
 #include "JsonDepth.h"
+#include "UniqueFd.h"
 
 #include <QCoroTimer>
 #include <QSocketNotifier>
@@ -32,24 +33,6 @@ using nlohmann::json;
 constexpr std::size_t maxPathBytes = 103;
 constexpr std::size_t readChunkBytes = 4096;
 constexpr int statusTimeoutSeconds = 2;
-
-// Owns the descriptor so that every way out of an exchange closes it.
-class Socket {
-public:
-    explicit Socket(int fd) : fd_(fd) {}
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    ~Socket() { close(); }
-    int fd() const { return fd_; }
-    void close() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 int openSocket() {
 #ifdef SOCK_CLOEXEC
@@ -152,15 +135,15 @@ QCoro::Task<json> exchangeOnLoop(std::string socketPath, std::string encodedRequ
         };
         co_return co_await Async::onWorker(std::move(work));
     }
-    Socket socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (socket.fd() < 0)
+    UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (socket.get() < 0)
         throw Failure(QStringLiteral("建不了 socket"));
     sockaddr_un address{};
     if (socketPath.size() > maxPathBytes)
         throw Failure(QStringLiteral("管理通道的路径太长"));
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
-    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         if (errno != EAGAIN)
             throw Failure(QStringLiteral("桥接没在运行"));
         socket.close();
@@ -169,14 +152,14 @@ QCoro::Task<json> exchangeOnLoop(std::string socketPath, std::string encodedRequ
         };
         co_return co_await Async::onWorker(std::move(work));
     }
-    if (sendOnce(socket.fd(), encodedRequest) != static_cast<ssize_t>(encodedRequest.size()))
+    if (sendOnce(socket.get(), encodedRequest) != static_cast<ssize_t>(encodedRequest.size()))
         throw Failure(QStringLiteral("管理通道写不进去"));
 
-    ReadWait wait(socket.fd(), timeoutSeconds);
+    ReadWait wait(socket.get(), timeoutSeconds);
     std::string reply;
     char buffer[16 * 1024];
     for (;;) {
-        const ssize_t got = ::read(socket.fd(), buffer, sizeof buffer);
+        const ssize_t got = ::read(socket.get(), buffer, sizeof buffer);
         if (got == 0)
             break;
         if (got < 0) {
@@ -233,27 +216,27 @@ std::string encode(const QString& command, const std::optional<QString>& id, con
 }
 
 json exchange(const std::string& socketPath, const std::string& encodedRequest, int timeoutSeconds) {
-    Socket socket(openSocket());
-    if (socket.fd() < 0)
+    UniqueFd socket(openSocket());
+    if (socket.get() < 0)
         throw Failure(QStringLiteral("建不了 socket"));
-    setTimeouts(socket.fd(), timeoutSeconds);
+    setTimeouts(socket.get(), timeoutSeconds);
 
     sockaddr_un address{};
     if (socketPath.size() > maxPathBytes)
         throw Failure(QStringLiteral("管理通道的路径太长"));
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
-    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         throw Failure(QStringLiteral("桥接没在运行"));
 
     // One write: the bridge answers after one line, and a short write means the request cannot arrive whole.
-    if (sendOnce(socket.fd(), encodedRequest) != static_cast<ssize_t>(encodedRequest.size()))
+    if (sendOnce(socket.get(), encodedRequest) != static_cast<ssize_t>(encodedRequest.size()))
         throw Failure(QStringLiteral("管理通道写不进去"));
 
     std::string reply;
     char buffer[readChunkBytes];
     for (;;) {
-        const ssize_t got = ::read(socket.fd(), buffer, sizeof buffer);
+        const ssize_t got = ::read(socket.get(), buffer, sizeof buffer);
         if (got == 0)
             break;
         if (got < 0) {

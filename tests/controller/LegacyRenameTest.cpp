@@ -85,15 +85,24 @@ protected:
         if (up) {
             QProcess::execute(controller->serviceManagerTool, {"start"});
             ASSERT_TRUE(TestSupport::spinUntil(
-                [] { return TestSupport::runTask(ConnectorController::startedAt()); }));
+                [] { return TestSupport::runTask(ConnectorController::startedAt()); }, 30s));
             QFile::remove(dir->file("calls"));
         }
         if (frozen)
             TestSupport::writeFile(dir->file("frozen"), "");
     }
+    // The next row's bridge can take the socket only once this one has ended, not merely left its socket.
     void TearDown() override {
-        if (const QStringList pid = dir ? lines(dir->file("pid")) : QStringList(); !pid.isEmpty())
-            ::kill(pid.first().toInt(), SIGTERM);
+        if (const QStringList pid = dir ? lines(dir->file("pid")) : QStringList(); !pid.isEmpty()) {
+            const pid_t bridge = pid.first().toInt();
+            ::kill(bridge, SIGTERM);
+            const auto ended = [bridge] {
+                const QStringList stat = lines(QStringLiteral("/proc/%1/stat").arg(bridge));
+                return stat.isEmpty() || stat.first().section(QLatin1Char(')'), -1).trimmed().startsWith('Z');
+            };
+            if (!TestSupport::spinUntil(ended, 15s))
+                ::kill(bridge, SIGKILL);
+        }
         TestSupport::spinUntil([] { return !QFileInfo::exists(ConnectorPaths::adminSocket()); }, 5s);
     }
 

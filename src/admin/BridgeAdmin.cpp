@@ -34,6 +34,16 @@ constexpr std::size_t maxPathBytes = 103;
 constexpr std::size_t readChunkBytes = 4096;
 constexpr int statusTimeoutSeconds = 2;
 
+// The socket's address; a path the address cannot hold is refused.
+sockaddr_un addressOf(const std::string& socketPath) {
+    if (socketPath.size() > maxPathBytes)
+        throw Failure(QStringLiteral("管理通道的路径太长"));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+    return address;
+}
+
 int openSocket() {
 #ifdef SOCK_CLOEXEC
     // Child processes started meanwhile (tools, the bridge itself) must not inherit the connection.
@@ -138,11 +148,7 @@ QCoro::Task<json> exchangeOnLoop(std::string socketPath, std::string encodedRequ
     UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (socket.get() < 0)
         throw Failure(QStringLiteral("建不了 socket"));
-    sockaddr_un address{};
-    if (socketPath.size() > maxPathBytes)
-        throw Failure(QStringLiteral("管理通道的路径太长"));
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+    const sockaddr_un address = addressOf(socketPath);
     if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         if (errno != EAGAIN)
             throw Failure(QStringLiteral("桥接没在运行"));
@@ -221,11 +227,7 @@ json exchange(const std::string& socketPath, const std::string& encodedRequest, 
         throw Failure(QStringLiteral("建不了 socket"));
     setTimeouts(socket.get(), timeoutSeconds);
 
-    sockaddr_un address{};
-    if (socketPath.size() > maxPathBytes)
-        throw Failure(QStringLiteral("管理通道的路径太长"));
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+    const sockaddr_un address = addressOf(socketPath);
     if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         throw Failure(QStringLiteral("桥接没在运行"));
 

@@ -118,7 +118,7 @@ void ConnectorAppDelegate::applicationDidFinishLaunching() {
 }
 
 bool ConnectorAppDelegate::isolated() const {
-    return ConnectorPaths::validationDir().has_value();
+    return ConnectorPaths::isolated();
 }
 
 QCoro::Task<QList<pid_t>> ConnectorAppDelegate::otherInstances() const {

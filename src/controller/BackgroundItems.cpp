@@ -4,6 +4,7 @@
 #include "BridgeAdmin.h"
 #include "ConnectorPaths.h"
 #include "ConnectorSettings.h"
+#include "FailureText.h"
 #include "SystemTools.h"
 
 #include <QPointer>
@@ -12,11 +13,9 @@
 
 namespace {
 
-using Status = BackgroundService::Status;
+using ConnectorPaths::isolated;
 
-bool isolated() {
-    return ConnectorPaths::validationDir().has_value();
-}
+using Status = BackgroundService::Status;
 
 // A mounted disk image or the system's quarantine copy: an item registered from there would vanish with it.
 // On Linux the same holds for removable media (mounted under /media or /run/media) and for a running
@@ -31,12 +30,6 @@ bool runsFromWrongLocation(const QString& bundlePath) {
 
 bool unregistered(Status status) {
     return status == Status::notRegistered || status == Status::notFound;
-}
-
-QString description(const std::exception& error) {
-    if (const auto* failure = dynamic_cast<const BackgroundService::Failure*>(&error))
-        return failure->message;
-    return QString::fromUtf8(error.what());
 }
 
 struct Candidate {
@@ -89,7 +82,7 @@ Registration registerItems(BackgroundService& service, BackgroundService& status
             if (service.status() == Status::requiresApproval)
                 done.background = Background::RequiresApproval{};
             else
-                done.background = Background::Failed{description(error)};
+                done.background = Background::Failed{failureText(error)};
         }
     } else if (status == Status::enabled) {
         done.background = Background::Enabled{};
@@ -237,7 +230,7 @@ QCoro::Task<void> ConnectorController::switchStatusItemAtLogin(bool on) {
             else
                 loginItem->unregisterNow();
         } catch (const std::exception& error) {
-            outcome.failure = description(error);
+            outcome.failure = failureText(error);
         }
         outcome.status = loginItem->status();
         return outcome;
@@ -246,8 +239,9 @@ QCoro::Task<void> ConnectorController::switchStatusItemAtLogin(bool on) {
     if (!self)
         co_return;
     if (outcome.failure)
-        storeNotice((on ? QStringLiteral("没能登记状态栏登录项：") : QStringLiteral("没能注销状态栏登录项：")) +
-                    *outcome.failure);
+        storeNotice(
+            (on ? QStringLiteral("没能登记状态栏登录项：") : QStringLiteral("没能注销状态栏登录项：")) +
+            *outcome.failure);
     storeStatusItemAtLogin(outcome.status);
 }
 

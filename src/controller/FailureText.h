@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BackgroundService.h"
 #include "BridgeAdmin.h"
 #include "Workspace.h"
 
@@ -13,6 +14,8 @@ inline QString failureText(const std::exception& error) {
     if (const auto* failure = dynamic_cast<const BridgeAdmin::Failure*>(&error))
         return failure->message;
     if (const auto* failure = dynamic_cast<const Workspace::Failure*>(&error))
+        return failure->message;
+    if (const auto* failure = dynamic_cast<const BackgroundService::Failure*>(&error))
         return failure->message;
     // The JSON decoder's own words are English and technical; the user only needs to know the reply was bad.
     if (dynamic_cast<const nlohmann::json::exception*>(&error))

@@ -17,14 +17,12 @@
 
 namespace {
 
+using ConnectorPaths::isolated;
+
 using namespace std::chrono_literals;
 
 const QString restartNotice =
     QStringLiteral("改名成「Orvane 连接器」后桥接还没起来：点「启动桥接」再试，不行就退出登录再登进来");
-
-bool isolated() {
-    return ConnectorPaths::validationDir().has_value();
-}
 
 // A disk image or the system's quarantine copy vanishes again; the desktop must not point there.
 bool transient(const QString& bundlePath) {

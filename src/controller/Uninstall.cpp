@@ -3,6 +3,7 @@
 #include "Async.h"
 #include "BridgeAdmin.h"
 #include "ConnectorPaths.h"
+#include "FailureText.h"
 
 #include <QCoreApplication>
 #include <QCoroTimer>
@@ -23,14 +24,6 @@
 namespace {
 
 using Status = BackgroundService::Status;
-
-QString description(const std::exception& error) {
-    if (const auto* failure = dynamic_cast<const BackgroundService::Failure*>(&error))
-        return failure->message;
-    if (const auto* failure = dynamic_cast<const Workspace::Failure*>(&error))
-        return failure->message;
-    return QString::fromUtf8(error.what());
-}
 
 // Removes the entry `name` of the directory open at `parent`, never following a symbolic link: a link is
 // removed itself, a directory is emptied through descriptors opened without following links, so nothing
@@ -131,7 +124,7 @@ QCoro::Task<void> ConnectorController::uninstall(bool deletingData) {
     try {
         co_await Async::onWorker(std::move(dropAgent));
     } catch (const std::exception& error) {
-        agentFailure = description(error);
+        agentFailure = failureText(error);
     }
     if (!self)
         co_return;
@@ -183,7 +176,7 @@ QCoro::Task<void> ConnectorController::uninstall(bool deletingData) {
     try {
         co_await Async::onWorker(std::move(trash));
     } catch (const std::exception& error) {
-        trashFailure = description(error);
+        trashFailure = failureText(error);
     }
     if (!self)
         co_return;

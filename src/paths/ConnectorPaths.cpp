@@ -24,13 +24,19 @@ std::optional<QString> resolved(const QString& path) {
     return QString::fromUtf8(buffer);
 }
 
-QString joined(const QString& dir, const char* relative) { return dir + QLatin1Char('/') + QString::fromUtf8(relative); }
+QString joined(const QString& dir, const char* relative) {
+    return dir + QLatin1Char('/') + QString::fromUtf8(relative);
+}
 
 } // namespace
 
 const QString& home() {
     static const QString value = QDir::homePath();
     return value;
+}
+
+bool isolated() {
+    return validationDir().has_value();
 }
 
 QString validationRoot() {
@@ -51,7 +57,8 @@ std::optional<QString> computeValidationDir(const QStringList& arguments,
     const std::optional<QString> candidate = resolved(*environmentValue);
     if (!candidate)
         return std::nullopt;
-    const QString prefix = resolved(root).value_or(QDir::cleanPath(root)) + QStringLiteral("/senvik-connector-validation-");
+    const QString prefix =
+        resolved(root).value_or(QDir::cleanPath(root)) + QStringLiteral("/senvik-connector-validation-");
     if (!candidate->startsWith(prefix))
         return std::nullopt;
     struct stat attributes {};
@@ -64,7 +71,8 @@ std::optional<QString> computeValidationDir(const QStringList& arguments,
 
 const std::optional<QString>& validationDir() {
     static const std::optional<QString> value = computeValidationDir(
-        ProcessInfo::arguments(), ProcessInfo::environment("SENVIK_CONNECTOR_VALIDATION_DIR"), validationRoot(), ::getuid());
+        ProcessInfo::arguments(), ProcessInfo::environment("SENVIK_CONNECTOR_VALIDATION_DIR"),
+        validationRoot(), ::getuid());
     return value;
 }
 

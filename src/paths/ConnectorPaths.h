@@ -12,6 +12,8 @@ namespace ConnectorPaths {
 
 const QString& home();
 const std::optional<QString>& validationDir();
+// A validation run: nothing outside its own folder (service manager, desktop, login items) is touched.
+bool isolated();
 const QString& dataDir();
 const QString& adminSocket();
 const QString& logsDir();
@@ -22,7 +24,8 @@ inline const QString agentPlist = QStringLiteral("com.tamrik.senvik.connector.ag
 inline const QString agentLabel = QStringLiteral("com.tamrik.senvik.connector.agent");
 inline const QString menuBarPlist = QStringLiteral("com.tamrik.senvik.connector.menubar.plist");
 inline const QString connectorBundleID = QStringLiteral("com.tamrik.senvik.connector");
-inline const QStringList senvikApps{QStringLiteral("com.tamrik.vestrano"), QStringLiteral("com.tamrik.vestrano.global")};
+inline const QStringList senvikApps{QStringLiteral("com.tamrik.vestrano"),
+                                    QStringLiteral("com.tamrik.vestrano.global")};
 inline const QString teamID = QStringLiteral("K3ZP8W2QNM");
 inline const QString scheme = QStringLiteral("senvik-connector");
 inline const QString appName = QStringLiteral("Orvane 连接器");

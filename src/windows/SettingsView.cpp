@@ -137,7 +137,7 @@ void SettingsView::setConfirmsUninstall(bool on) {
 }
 
 void SettingsView::render() {
-    model_ = SettingsModel::from(controller_, ConnectorPaths::validationDir().has_value(), autoInstall_);
+    model_ = SettingsModel::from(controller_, ConnectorPaths::isolated(), autoInstall_);
     for (Card* card : {startCard_, updateCard_, senvikCard_, uninstallCard_})
         card->setEnabled(model_.systemCardsEnabled);
     {

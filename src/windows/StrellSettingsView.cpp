@@ -3,6 +3,7 @@
 #include "Async.h"
 #include "Brand.h"
 #include "ConnectorController.h"
+#include "Controls.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -46,41 +47,6 @@ QLabel* secondaryLabel(QWidget* parent, int size, const QString& text = QString(
     l->setText(text);
     return l;
 }
-
-// The small spinner of the button row: turns only while shown.
-class Spinner : public QWidget {
-public:
-    explicit Spinner(QWidget* parent) : QWidget(parent) {
-        setFixedSize(16, 16);
-        timer_.setInterval(80);
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            step_ = (step_ + 1) % ticks;
-            update();
-        });
-    }
-
-protected:
-    void showEvent(QShowEvent*) override { timer_.start(); }
-    void hideEvent(QHideEvent*) override { timer_.stop(); }
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.translate(width() / 2.0, height() / 2.0);
-        const QColor base = palette().color(QPalette::Active, QPalette::WindowText);
-        for (int i = 0; i < ticks; ++i) {
-            QColor color = base;
-            color.setAlphaF(0.15 + 0.85 * ((i - step_ + ticks) % ticks) / double(ticks));
-            painter.setPen(QPen(color, 1.8, Qt::SolidLine, Qt::RoundCap));
-            painter.drawLine(QPointF(0, -3.5), QPointF(0, -6.5));
-            painter.rotate(360.0 / ticks);
-        }
-    }
-
-private:
-    static constexpr int ticks = 8;
-    int step_ = 0;
-    QTimer timer_;
-};
 
 // The two segments of the mode picker, joined, the chosen one in the accent colour.
 QString segmentStyle(bool right) {

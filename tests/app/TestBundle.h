@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Printing.h"
 #include "TempHome.h"
 
 #include <QByteArray>
@@ -10,11 +11,6 @@
 
 #include <optional>
 #include <ostream>
-
-// Readable failure messages for texts.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 // A copy of the built connector inside a throw-away bundle, with its own Info.plist, and an empty HOME for
 // the processes started from it.

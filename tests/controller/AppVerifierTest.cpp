@@ -1,4 +1,5 @@
 #include "AppVerifier.h"
+#include "Identities.h"
 
 #include "linux/BundleSignature.h"
 #include "linux/LinuxCodeSigning.h"
@@ -14,14 +15,14 @@
 
 namespace {
 
-const QString vestrano = QStringLiteral("com.tamrik.vestrano");
-const QString vestranoGlobal = QStringLiteral("com.tamrik.vestrano.global");
-const QString team = QStringLiteral("K3ZP8W2QNM");
+using TestSupport::team;
+using TestSupport::vestrano;
+using TestSupport::vestranoGlobal;
 
 // Answers every check the same way and counts the signature work asked of it.
-class FakeSigning final : public CodeSigning {
+class AnsweringSigning final : public CodeSigning {
 public:
-    explicit FakeSigning(std::optional<SigningInformation> answer) : answer_(std::move(answer)) {}
+    explicit AnsweringSigning(std::optional<SigningInformation> answer) : answer_(std::move(answer)) {}
 
     std::optional<SigningInformation> check(const QString& bundlePath,
                                             const QString& requirement) const override {
@@ -83,7 +84,7 @@ TEST_P(IsSenvikWithFake, Outcome) {
     TestSupport::TempDir dir;
     const QString app = c.bundleIdentifier.isEmpty() ? dir.file(QStringLiteral("Missing.app"))
                                                      : writeBundle(dir.path(), c.bundleIdentifier);
-    auto fake = std::make_shared<FakeSigning>(c.answer);
+    auto fake = std::make_shared<AnsweringSigning>(c.answer);
     const AppVerifier verifier(fake);
     EXPECT_EQ(verifier.isSenvik(app, c.asked), c.expected);
     EXPECT_EQ(fake->calls.load(), c.signatureChecks);
@@ -117,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(AppVerifier, CheckRunsOffTheCallersThread) {
     TestSupport::TempDir dir;
     const QString app = writeBundle(dir.path(), vestrano);
-    auto fake = std::make_shared<FakeSigning>(byTeam);
+    auto fake = std::make_shared<AnsweringSigning>(byTeam);
     const QThread* mainThread = QThread::currentThread();
     EXPECT_TRUE(TestSupport::runTask(AppVerifier(fake).check(app, vestrano)));
     EXPECT_EQ(fake->calls.load(), 1);

@@ -1,5 +1,6 @@
 #include "ConnectorController.h"
 #include "FakeBackgroundService.h"
+#include "Identities.h"
 #include "ScriptedBridge.h"
 #include "ValidationChild.h"
 
@@ -25,8 +26,8 @@ using json = nlohmann::json;
 using Status = BackgroundService::Status;
 using namespace std::chrono_literals;
 
-const QString vestrano = QStringLiteral("com.tamrik.vestrano");
-const QString global = QStringLiteral("com.tamrik.vestrano.global");
+using TestSupport::vestrano;
+using TestSupport::vestranoGlobal;
 
 // The desktop as the controller sees it: scripted running and installed apps, recorded links.
 class FakeWorkspace : public Workspace {
@@ -236,7 +237,7 @@ TEST_F(BackgroundItems, FreshRegistrationTellsOnlyRunningAppsQuietly) {
     const auto bridge = bridgeUp();
     const QString running = app(QStringLiteral("run/Vestrano.app"), vestrano);
     workspace->running[vestrano] = {running};
-    workspace->installed[global] = app(QStringLiteral("Applications/Global.app"), global);
+    workspace->installed[vestranoGlobal] = app(QStringLiteral("Applications/Global.app"), vestranoGlobal);
     ConnectorSettings::setShowsStatusItemAtLogin(false);
 
     auto controller = this->controller();
@@ -310,7 +311,7 @@ TEST_F(BackgroundItems, AnnounceByUser) {
     const QString readyGlobal = QStringLiteral("com.tamrik.vestrano.global://agent-connector/ready");
     const QString runningVestrano = app(QStringLiteral("run/Vestrano.app"), vestrano);
     const QString installedVestrano = app(QStringLiteral("Applications/Vestrano.app"), vestrano);
-    const QString installedGlobal = app(QStringLiteral("Applications/Global.app"), global);
+    const QString installedGlobal = app(QStringLiteral("Applications/Global.app"), vestranoGlobal);
     const QString forgedVestrano = app(QStringLiteral("forged/Vestrano.app"), vestrano, false);
     const QString otherIdentifier =
         app(QStringLiteral("other/Global.app"), QStringLiteral("com.example.app"));
@@ -328,7 +329,7 @@ TEST_F(BackgroundItems, AnnounceByUser) {
         {"first running, second installed",
          false,
          {{vestrano, {runningVestrano}}},
-         {{global, installedGlobal}},
+         {{vestranoGlobal, installedGlobal}},
          {},
          {{readyVestrano, runningVestrano, true}, {readyGlobal, installedGlobal, true}},
          std::nullopt},
@@ -342,21 +343,21 @@ TEST_F(BackgroundItems, AnnounceByUser) {
         {"forged signature skipped",
          false,
          {{vestrano, {forgedVestrano}}},
-         {{global, installedGlobal}},
+         {{vestranoGlobal, installedGlobal}},
          {},
          {{readyGlobal, installedGlobal, true}},
          std::nullopt},
         {"bundle of another identifier skipped",
          false,
          {},
-         {{global, otherIdentifier}},
+         {{vestranoGlobal, otherIdentifier}},
          {},
          {},
          std::nullopt},
         {"opening fails, the next still hears",
          false,
          {{vestrano, {runningVestrano}}},
-         {{global, installedGlobal}},
+         {{vestranoGlobal, installedGlobal}},
          {runningVestrano},
          {{readyVestrano, runningVestrano, true}, {readyGlobal, installedGlobal, true}},
          std::nullopt},
@@ -370,7 +371,7 @@ TEST_F(BackgroundItems, AnnounceByUser) {
          std::nullopt},
         {"automatic: running apps in the background",
          true,
-         {{global, {installedGlobal}}},
+         {{vestranoGlobal, {installedGlobal}}},
          {{vestrano, installedVestrano}},
          {},
          {{readyGlobal, installedGlobal, false}},

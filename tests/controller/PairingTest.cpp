@@ -1,5 +1,6 @@
 #include "ConnectorController.h"
 #include "FakeBackgroundService.h"
+#include "Identities.h"
 #include "PairRequest.h"
 #include "ScriptedBridge.h"
 
@@ -27,8 +28,8 @@ namespace {
 using json = nlohmann::json;
 using namespace std::chrono_literals;
 
-const QString vestrano = QStringLiteral("com.tamrik.vestrano");
-const QString global = QStringLiteral("com.tamrik.vestrano.global");
+using TestSupport::vestrano;
+using TestSupport::vestranoGlobal;
 const QString state16 = QStringLiteral("Ab3_-Cd4Ef5Gh6Ij");
 const QString signatureNotice = QStringLiteral("要连接的 App 签名对不上，没有发连接票");
 
@@ -71,7 +72,7 @@ TEST(PairRequestLinks, OnlyWellFormedPairingLinksAreAccepted) {
         {pairLink(QStringLiteral("app=com.example.other&app=com.tamrik.vestrano&state=") + state16),
          std::nullopt},
         {pairLink(QStringLiteral("app=com.tamrik.vestrano.global&state=") + state16),
-         PairRequest{global, std::nullopt, state16}},
+         PairRequest{vestranoGlobal, std::nullopt, state16}},
         {pairLink(QStringLiteral("app=com.tamrik.vestrano&path=&state=") + state16),
          PairRequest{vestrano, std::nullopt, state16}},
         {pairLink(QStringLiteral("app=com.tamrik.vestrano&path=/Applications/Orvane%20Beta.app/&state=") +
@@ -222,7 +223,7 @@ TEST_F(PairingExchange, NoTicketForAnAppThatFailsTheCheck) {
              return t.signedApp("b/Orvane.app", vestrano, t.otherTeamKey, QStringLiteral("OTHERTEAM1"));
          }},
         {"bundle says another identifier",
-         [](PairingExchange& t) { return t.signedApp("c/Orvane.app", global, t.makerKey); }},
+         [](PairingExchange& t) { return t.signedApp("c/Orvane.app", vestranoGlobal, t.makerKey); }},
         {"unsigned", [](PairingExchange& t) { return t.app("d/Orvane.app", vestrano); }},
         {"changed after signing",
          [](PairingExchange& t) {
@@ -458,21 +459,21 @@ TEST(OpenSenvik, RunningBeforeInstalledInOrder) {
         std::optional<QString> notice;
     } cases[] = {
         {"first installed, second running",
-         {{global, "/run/global.app"}},
+         {{vestranoGlobal, "/run/global.app"}},
          {{vestrano, "/inst/vestrano.app"}},
          {"/run/global.app"},
          {},
          std::nullopt},
         {"both running",
-         {{vestrano, "/run/v.app"}, {global, "/run/g.app"}},
+         {{vestrano, "/run/v.app"}, {vestranoGlobal, "/run/g.app"}},
          {},
          {"/run/v.app"},
          {},
          std::nullopt},
-        {"second installed only", {}, {{global, "/inst/g.app"}}, {}, {"/inst/g.app"}, std::nullopt},
+        {"second installed only", {}, {{vestranoGlobal, "/inst/g.app"}}, {}, {"/inst/g.app"}, std::nullopt},
         {"both installed",
          {},
-         {{global, "/inst/g.app"}, {vestrano, "/inst/v.app"}},
+         {{vestranoGlobal, "/inst/g.app"}, {vestrano, "/inst/v.app"}},
          {},
          {"/inst/v.app"},
          std::nullopt},

@@ -1,6 +1,7 @@
 #include "ConnectorController.h"
 #include "ConnectorPaths.h"
 #include "MenuSnapshot.h"
+#include "Printing.h"
 #include "RunTask.h"
 #include "ScriptedBridge.h"
 #include "StatusMenu.h"
@@ -12,11 +13,6 @@
 
 #include <memory>
 #include <ostream>
-
-// Readable texts in failure messages.
-static void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "StatusMenu.h"
+#include "Printing.h"
 
 #include <QLocale>
 #include <QTimeZone>
@@ -6,11 +7,6 @@
 
 #include <functional>
 #include <ostream>
-
-// Readable texts in failure messages.
-static void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
@@ -56,7 +52,7 @@ CliTool tool(const QString& id, std::optional<QString> latest, bool canUpdate, b
     return t;
 }
 
-UpdateInfo info(qint64 build, std::optional<QString> notes = std::nullopt) {
+UpdateInfo updateInfo(qint64 build, std::optional<QString> notes = std::nullopt) {
     UpdateInfo i;
     i.version = QStringLiteral("1.5");
     i.build = build;
@@ -214,10 +210,10 @@ TEST(StatusMenuRows, CommandsCarriedByActionRows) {
     using C = MenuCommand::Case;
     const Mutate plain = [](MenuSnapshot&) {};
     const Mutate ready = [](MenuSnapshot& s) {
-        s.update = UpdateState::Ready{info(57), QStringLiteral("/tmp/s")};
+        s.update = UpdateState::Ready{updateInfo(57), QStringLiteral("/tmp/s")};
     };
     const Mutate waiting = [](MenuSnapshot& s) {
-        s.update = UpdateState::Ready{info(57), QStringLiteral("/tmp/s")};
+        s.update = UpdateState::Ready{updateInfo(57), QStringLiteral("/tmp/s")};
         s.waitsToInstall = true;
     };
     const Mutate tools = [](MenuSnapshot& s) {
@@ -290,14 +286,14 @@ TEST(StatusMenuConnector, RowsForEachUpdateState) {
          {version, check + QStringLiteral(" | off | tip:这个版本没配更新地址")}},
         {"downloading switches to progress",
          [](MenuSnapshot& s) {
-             s.update = UpdateState::Downloading{info(57), 12'400'000, 27'100'000};
+             s.update = UpdateState::Downloading{updateInfo(57), 12'400'000, 27'100'000};
          },
          {version, QStringLiteral("connector-update | stays | 正在下载新版 57 · 45%（12/27 MB）")}},
         {"verifying",
-         [](MenuSnapshot& s) { s.update = UpdateState::Verifying{info(57)}; },
+         [](MenuSnapshot& s) { s.update = UpdateState::Verifying{updateInfo(57)}; },
          {version, QStringLiteral("connector-update | stays | 正在核对新版 57 的签名和公证…")}},
         {"installing",
-         [](MenuSnapshot& s) { s.update = UpdateState::Installing{info(57)}; },
+         [](MenuSnapshot& s) { s.update = UpdateState::Installing{updateInfo(57)}; },
          {version, QStringLiteral("connector-update | stays | 正在换上新版 57，马上重开…")}},
         {"failed, long message shortened",
          [&](MenuSnapshot& s) { s.update = UpdateState::Failed{longFailure}; },
@@ -308,8 +304,8 @@ TEST(StatusMenuConnector, RowsForEachUpdateState) {
         {"waits to install behind two runs",
          [](MenuSnapshot& s) {
              s.bridge = bridge(std::nullopt, 2);
-             s.update =
-                 UpdateState::Ready{info(57, QStringLiteral("修了菜单")), QStringLiteral("/tmp/staged")};
+             s.update = UpdateState::Ready{updateInfo(57, QStringLiteral("修了菜单")),
+                                           QStringLiteral("/tmp/staged")};
              s.waitsToInstall = true;
          },
          {version,
@@ -319,7 +315,7 @@ TEST(StatusMenuConnector, RowsForEachUpdateState) {
         {"waits to install, tools busy, no notes",
          [](MenuSnapshot& s) {
              s.cliBusy = true;
-             s.update = UpdateState::Ready{info(57), QStringLiteral("/tmp/staged")};
+             s.update = UpdateState::Ready{updateInfo(57), QStringLiteral("/tmp/staged")};
              s.waitsToInstall = true;
          },
          {version, QStringLiteral("connector-ready | note | 新版 57 · 等执行工具忙完就换上"),
@@ -328,8 +324,8 @@ TEST(StatusMenuConnector, RowsForEachUpdateState) {
         {"ready, automatic, menu open",
          [](MenuSnapshot& s) {
              s.holdsAutoInstall = true;
-             s.update =
-                 UpdateState::Ready{info(57, QStringLiteral("修了菜单")), QStringLiteral("/tmp/staged")};
+             s.update = UpdateState::Ready{updateInfo(57, QStringLiteral("修了菜单")),
+                                           QStringLiteral("/tmp/staged")};
          },
          {version,
           QStringLiteral("connector-ready | note | 新版 57 已下好，关上菜单就换上 | "
@@ -338,7 +334,7 @@ TEST(StatusMenuConnector, RowsForEachUpdateState) {
         {"ready, manual, no notes: empty tool tip",
          [](MenuSnapshot& s) {
              s.autoInstall = false;
-             s.update = UpdateState::Ready{info(57), QStringLiteral("/tmp/staged")};
+             s.update = UpdateState::Ready{updateInfo(57), QStringLiteral("/tmp/staged")};
          },
          {version, QStringLiteral("connector-ready | note | 新版 57 已下好 | tip:"),
           QStringLiteral("connector-install | action | 更新到 1.5（57）")}},
@@ -346,7 +342,8 @@ TEST(StatusMenuConnector, RowsForEachUpdateState) {
          [](MenuSnapshot& s) {
              s.autoInstall = false;
              s.bridge = bridge(std::nullopt, 1);
-             s.update = UpdateState::Ready{info(120, QStringLiteral("说明")), QStringLiteral("/tmp/staged")};
+             s.update =
+                 UpdateState::Ready{updateInfo(120, QStringLiteral("说明")), QStringLiteral("/tmp/staged")};
          },
          {version, QStringLiteral("connector-ready | note | 新版 120 已下好 | tip:说明"),
           QStringLiteral("connector-install | action | 更新到 1.5（120） | "

@@ -14,8 +14,6 @@
 
 namespace {
 
-[[maybe_unused]] const QString& homeReady = PathsTestHome::home();
-
 const QString flag = QStringLiteral("--isolated-validation");
 
 // Entries for the validation-directory cases: a directory with the right name under /tmp, and a scratch

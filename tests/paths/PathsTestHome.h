@@ -26,6 +26,9 @@ inline const QString& home() {
     return value;
 }
 
+// Set at load time in every program that includes this, before any test reads a location.
+[[maybe_unused]] inline const QString& homeReady = home();
+
 inline QString settingsFile() {
     return home() + QStringLiteral("/.config/com.tamrik.senvik.connector.conf");
 }

@@ -10,8 +10,6 @@
 
 namespace {
 
-[[maybe_unused]] const QString& homeReady = PathsTestHome::home();
-
 using Values = std::map<QString, QString>;
 
 class Settings : public ::testing::Test {

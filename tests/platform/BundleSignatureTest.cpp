@@ -1,4 +1,5 @@
 #include "linux/BundleSignature.h"
+#include "Identities.h"
 #include "linux/LinuxCodeSigning.h"
 
 #include "TempHome.h"
@@ -18,9 +19,9 @@ using BundleSignature::Problem;
 
 namespace {
 
-const QString team = QStringLiteral("K3ZP8W2QNM");
+using TestSupport::team;
 const QString otherTeam = QStringLiteral("Q7OTHERTMX");
-const QString vestrano = QStringLiteral("com.tamrik.vestrano");
+using TestSupport::vestrano;
 
 // One key per team, made once for the whole program (key generation is the slow part).
 const Ed25519Key& teamKey() {

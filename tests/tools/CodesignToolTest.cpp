@@ -1,4 +1,5 @@
 #include "CompanionStandin.h"
+#include "Identities.h"
 #include "linux/BundleSignature.h"
 
 #include "TempHome.h"
@@ -11,8 +12,8 @@
 namespace {
 
 const QString tool = QStringLiteral(ORVANE_CODESIGN);
-const QString team = QStringLiteral("K3ZP8W2QNM");
-const QString vestrano = QStringLiteral("com.tamrik.vestrano");
+using TestSupport::team;
+using TestSupport::vestrano;
 
 struct Result {
     int status;

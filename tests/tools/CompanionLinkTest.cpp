@@ -1,5 +1,6 @@
 #include "AppVerifier.h"
 #include "CompanionStandin.h"
+#include "Identities.h"
 #include "linux/Ed25519Key.h"
 #include "linux/LinuxCodeSigning.h"
 #include "linux/LinuxWorkspace.h"
@@ -15,8 +16,8 @@
 
 namespace {
 
-const QString team = QStringLiteral("K3ZP8W2QNM");
-const QString vestrano = QStringLiteral("com.tamrik.vestrano");
+using TestSupport::team;
+using TestSupport::vestrano;
 
 // A signed stand-in of the Orvane Mac app passes the companion check and receives exactly the link it is
 // given, as its one argument; the record lies outside the bundle, so the signature stays valid afterwards.

@@ -15,10 +15,6 @@ void makeNonBlocking(int fd) {
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 }
 
-nlohmann::json failure(const std::string& text) {
-    return nlohmann::json{{"ok", false}, {"error", text}};
-}
-
 } // namespace
 
 AdminServer::AdminServer(int listenFd, int wakeFd, StandinBridge& bridge, ScenarioFile& scenario)
@@ -128,7 +124,7 @@ void AdminServer::readRequest(Client& client) {
             return;
         }
         if (client.input.size() > maxRequestBytes) {
-            reply(client, failure("请求太长了（超过 1 MiB）"), {});
+            reply(client, StandinBridge::failure("请求太长了（超过 1 MiB）"), {});
             return;
         }
     }
@@ -215,7 +211,7 @@ void AdminServer::expire(Client& client, Clock::time_point now) {
         return;
     switch (client.phase) {
     case Phase::Reading:
-        reply(client, failure("30 秒内没有收到完整的请求"), {});
+        reply(client, StandinBridge::failure("30 秒内没有收到完整的请求"), {});
         break;
     case Phase::Waiting:
         client.phase = Phase::Writing;

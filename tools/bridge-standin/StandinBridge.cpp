@@ -17,9 +17,6 @@ namespace {
 json success(json result) {
     return json{{"ok", true}, {"result", std::move(result)}};
 }
-json failure(const std::string& text) {
-    return json{{"ok", false}, {"error", text}};
-}
 
 const json* member(const json& object, const char* key) {
     if (!object.is_object())
@@ -699,6 +696,10 @@ json StandinBridge::strell(const std::string& command, const json& request) {
     routing->erase("problem"); // the new setting passed every check
     save();
     return success(json{{"revision", *revision + 1}, {"pilot", stored}});
+}
+
+json StandinBridge::failure(const std::string& text) {
+    return json{{"ok", false}, {"error", text}};
 }
 
 json StandinBridge::defaultScenario(const std::string& home) {

@@ -45,6 +45,9 @@ public:
     // The scenario a fresh data directory gets, so that demos show a lively bridge.
     static nlohmann::json defaultScenario(const std::string& home);
 
+    // A refusal as the bridge words it: {"ok": false, "error": text}.
+    static nlohmann::json failure(const std::string& text);
+
 private:
     struct CliWork {
         std::string command;

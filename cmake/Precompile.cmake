@@ -68,8 +68,8 @@ function(connector_precompile_headers)
         target_include_directories(connector-pch-tests SYSTEM PRIVATE
             $<TARGET_PROPERTY:connector-pch-core,INCLUDE_DIRECTORIES>)
         target_link_libraries(connector-pch-tests PRIVATE GTest::gtest)
-        # The test programs' own debug level (tests/CMakeLists.txt).
-        target_compile_options(connector-pch-tests PRIVATE $<$<CONFIG:RelWithDebInfo>:-g1>)
+        # Compiled as the test programs are: a header built with other optimization is refused.
+        target_compile_options(connector-pch-tests PRIVATE ${CONNECTOR_TEST_COMPILE_OPTIONS})
         target_precompile_headers(connector-pch-tests PRIVATE ${CMAKE_SOURCE_DIR}/cmake/pch/Tests.h)
         list(APPEND owners connector-pch-tests)
     endif()

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
 
     if (isValidationBundle() && !isolated)
         refuse(messageA);
-    if (isolated && (!ConnectorPaths::validationDir() || agent))
+    if (isolated && (!ConnectorPaths::isolated() || agent))
         refuse(messageB);
     if (agent)
         AgentLauncher::run();

@@ -439,7 +439,7 @@ QCoro::Task<void> ConnectorController::refresh() {
     installUpdateIfIdle();
     renameLegacyBundleIfIdle();
 
-    if (!ConnectorPaths::validationDir() && cliAvailable_ && !checkedCliOnLaunch && !cliBusy_) {
+    if (!ConnectorPaths::isolated() && cliAvailable_ && !checkedCliOnLaunch && !cliBusy_) {
         checkedCliOnLaunch = true;
         Async::spawn(cliAction(QStringLiteral("cli-check"), std::nullopt, false), "launch tool check");
     }

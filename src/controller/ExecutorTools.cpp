@@ -13,7 +13,7 @@
 
 QCoro::Task<void> ConnectorController::cliAction(QString command, std::optional<QString> engine,
                                                  bool userInitiated) {
-    if (ConnectorPaths::validationDir())
+    if (ConnectorPaths::isolated())
         co_return;
     // One action at a time, and nothing queued: a second request while work runs is simply dropped.
     if (!cliAvailable_ || cliBusy_)

@@ -86,7 +86,7 @@ void removeFiles(bool bridgeStopped, bool deletingData) {
 } // namespace
 
 QCoro::Task<void> ConnectorController::uninstall(bool deletingData) {
-    if (ConnectorPaths::validationDir())
+    if (ConnectorPaths::isolated())
         co_return;
     if (cliBusy_) {
         storeNotice(QStringLiteral("执行工具正在检查或更新，请结束后再卸载连接器"));

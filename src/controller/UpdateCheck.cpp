@@ -56,7 +56,7 @@ bool ConnectorController::systemAtLeast(const QString& version) {
 }
 
 QCoro::Task<void> ConnectorController::checkForUpdates(bool userInitiated) {
-    if (ConnectorPaths::validationDir()) {
+    if (ConnectorPaths::isolated()) {
         storeUpdate(UpdateState::NotConfigured{});
         co_return;
     }

@@ -72,7 +72,7 @@ QCoro::Task<void> installTask(QPointer<ConnectorController> controller, QString 
 } // namespace
 
 void ConnectorController::installUpdateIfIdle() {
-    if (ConnectorPaths::validationDir() || strellBusy_ || renamingBundle || uninstalling_)
+    if (ConnectorPaths::isolated() || strellBusy_ || renamingBundle || uninstalling_)
         return;
     const auto* ready = update_.as<UpdateState::Ready>();
     if (!ready)
@@ -110,7 +110,7 @@ void ConnectorController::cancelInstallWait() {
 
 void ConnectorController::installUpdate(UpdateInfo info, QString staged) {
     // An uninstall moves this very bundle away: replacing it meanwhile would bring it back half-removed.
-    if (ConnectorPaths::validationDir() || strellBusy_ || renamingBundle || uninstalling_)
+    if (ConnectorPaths::isolated() || strellBusy_ || renamingBundle || uninstalling_)
         return;
     if (cliBusy_) {
         storeNotice(QStringLiteral("执行工具正在检查或更新，请结束后再更新连接器"));

@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QImage>
 #include <QLayout>
+#include <QList>
 #include <QString>
 #include <QWidget>
 
@@ -26,11 +28,17 @@ inline QImage render(QWidget& widget) {
         widget.setAttribute(Qt::WA_DontShowOnScreen);
         widget.show();
     }
-    if (QLayout* layout = widget.layout())
-        layout->activate();
-    if (!widget.parentWidget())
-        widget.adjustSize();
-    QCoreApplication::processEvents();
+    // A changed text re-lays out its card, which then asks its page for room: each step is a posted event of
+    // its own, so settle every layout, innermost first, a few rounds over.
+    for (int round = 0; round < 3; ++round) {
+        const QList<QLayout*> layouts = widget.findChildren<QLayout*>();
+        for (auto it = layouts.rbegin(); it != layouts.rend(); ++it)
+            (*it)->activate();
+        if (!widget.parentWidget())
+            widget.adjustSize();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+    }
     QImage image(widget.size() * 2, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(2);
     image.fill(widget.palette().color(QPalette::Window));

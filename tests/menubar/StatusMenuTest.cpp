@@ -94,13 +94,6 @@ QList<MenuRow> menuOf(const Mutate& mutate) {
     return StatusMenu::rows(s, chinese, beijing);
 }
 
-std::optional<MenuRow> rowOf(const Mutate& mutate, const char* id) {
-    for (const MenuRow& r : menuOf(mutate))
-        if (r.id == QLatin1String(id))
-            return r;
-    return std::nullopt;
-}
-
 } // namespace
 
 TEST(StatusMenuRows, WhichRowsAppear) {
@@ -205,8 +198,10 @@ TEST(StatusMenuRows, FixedRowsTheUserSees) {
          QStringLiteral("quit-note | note | 桥接会继续在后台运行 | indent 1")},
     };
     for (const Case& c : cases) {
-        const std::optional<MenuRow> found = rowOf(c.mutate, c.id);
-        ASSERT_TRUE(found) << c.name;
+        const QList<MenuRow> rows = menuOf(c.mutate);
+        const auto found =
+            std::find_if(rows.begin(), rows.end(), [&](const MenuRow& r) { return r.id == c.id; });
+        ASSERT_NE(found, rows.end()) << c.name;
         EXPECT_EQ(describe(*found), c.expected) << c.name;
     }
 }
@@ -248,8 +243,10 @@ TEST(StatusMenuRows, CommandsCarriedByActionRows) {
         {plain, "quit", MenuRow::Style::action(C::quit, false)},
     };
     for (const Case& c : cases) {
-        const std::optional<MenuRow> found = rowOf(c.mutate, c.id);
-        ASSERT_TRUE(found) << c.id;
+        const QList<MenuRow> rows = menuOf(c.mutate);
+        const auto found =
+            std::find_if(rows.begin(), rows.end(), [&](const MenuRow& r) { return r.id == c.id; });
+        ASSERT_NE(found, rows.end()) << c.id;
         EXPECT_TRUE(found->style == c.style) << c.id;
     }
 }

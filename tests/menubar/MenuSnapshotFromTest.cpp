@@ -1,45 +1,19 @@
 #include "ConnectorController.h"
 #include "ConnectorPaths.h"
+#include "FakeBackgroundService.h"
 #include "MenuSnapshot.h"
 #include "Printing.h"
 #include "RunTask.h"
 #include "ScriptedBridge.h"
 #include "StatusMenu.h"
-#include "TempHome.h"
 
 #include <QFile>
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <ostream>
 
 namespace {
-
-// Locations are fixed per process from HOME: point it at a throw-away directory before anything reads it.
-class MenuHomeEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        home_ = std::make_unique<TestSupport::TempDir>();
-        qputenv("HOME", home_->path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (home_->path() + QStringLiteral("/.config")).toUtf8());
-    }
-    void TearDown() override { home_.reset(); }
-
-private:
-    std::unique_ptr<TestSupport::TempDir> home_;
-};
-
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new MenuHomeEnvironment);
-
-class IdleService : public BackgroundService {
-public:
-    Status status() const override { return Status::notRegistered; }
-    void registerItem() override {}
-    QCoro::Task<void> unregister() override { co_return; }
-    void unregisterNow() override {}
-};
 
 // A controller whose side trips (background item, tool check, installation, rename) stay out of the way.
 class QuietController : public ConnectorController {
@@ -63,7 +37,7 @@ QStringList describe(const QList<MenuRow>& rows) {
 } // namespace
 
 TEST(MenuSnapshotFrom, BridgeAwayOnboardingNotCounted) {
-    IdleService service;
+    FakeBackgroundService service;
     QuietController controller(Platform{service, service, info});
     QFile::remove(ConnectorPaths::adminSocket());
     TestSupport::runTask(controller.refresh());
@@ -105,7 +79,7 @@ TEST(MenuSnapshotFrom, RunningBridgeThroughToTheRows) {
     bridge.result("status", status);
     bridge.result("pairings", pairings);
 
-    IdleService service;
+    FakeBackgroundService service;
     QuietController controller(Platform{service, service, info});
     controller.checkedCliOnLaunch = true;
     controller.holdsAutoInstall = true;

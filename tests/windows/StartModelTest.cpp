@@ -94,7 +94,7 @@ TEST(StartModel, FirstStepHelpByBridgeAndEngines) {
     }
 }
 
-TEST(StartModel, OnlyTheCurrentStepHasHelp) {
+TEST(StartModel, OnlyTheCurrentStepHasHelpAndStepsAreLabelled) {
     const StartModel link = StartModel::from(input({engine("codex", true)}, true, true, 0));
     EXPECT_EQ(link.steps[0].marker, Marker::done);
     EXPECT_EQ(link.steps[1].marker, Marker::done);
@@ -111,6 +111,10 @@ TEST(StartModel, OnlyTheCurrentStepHasHelp) {
     EXPECT_EQ(app.help->action, Action::openDownloadPage);
     EXPECT_EQ(app.help->actionTitle, QStringLiteral("去下载页装 Orvane"));
     EXPECT_EQ(app.steps[2].marker, Marker::later);
+    EXPECT_EQ(app.steps[0].accessibleLabel,
+              QStringLiteral("第 1 步，这台 Mac 上的执行工具，做完了，Codex 能用"));
+    EXPECT_EQ(app.steps[1].accessibleLabel, QStringLiteral("第 2 步，这台 Mac 上装 Orvane，现在做"));
+    EXPECT_EQ(app.steps[2].accessibleLabel, QStringLiteral("第 3 步，Orvane 连上连接器，先做上一步"));
 }
 
 TEST(StartModel, PairedWithoutTheAppOnThisMacIsComplete) {
@@ -123,14 +127,6 @@ TEST(StartModel, PairedWithoutTheAppOnThisMacIsComplete) {
     EXPECT_EQ(m.steps[2].detail, QStringLiteral("已连上 2 个"));
     EXPECT_EQ(m.nodes[0].status, QStringLiteral("已连上"));
     EXPECT_EQ(m.nodes[2].status, QStringLiteral("EvoX、Claude Code 能用"));
-}
-
-TEST(StartModel, AccessibilityLabels) {
-    const StartModel m = StartModel::from(input({engine("codex", true)}, true, false, 0));
-    EXPECT_EQ(m.steps[0].accessibleLabel,
-              QStringLiteral("第 1 步，这台 Mac 上的执行工具，做完了，Codex 能用"));
-    EXPECT_EQ(m.steps[1].accessibleLabel, QStringLiteral("第 2 步，这台 Mac 上装 Orvane，现在做"));
-    EXPECT_EQ(m.steps[2].accessibleLabel, QStringLiteral("第 3 步，Orvane 连上连接器，先做上一步"));
 }
 
 TEST(StartProgress, StepsCurrentAndRemaining) {

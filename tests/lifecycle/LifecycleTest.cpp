@@ -240,19 +240,39 @@ TEST(LifecycleTest, AgentModeProcessIsNoOtherInstance) {
     }
 }
 
-// A minimized window counts as not visible: a link handled while it is minimized lets a start that keeps no
-// status item end as after any link.
-TEST(LifecycleTest, MinimizedWindowDoesNotKeepTheApplication) {
-    World world;
-    world.setPreferences(false, true);
-    Instance app(world, "app", {}, {{"ORVANE_CONNECTOR_PROBE_MINIMIZE_WINDOW_MS", "300"}});
-    ASSERT_TRUE(app.waitFor("window overview"));
-    ASSERT_TRUE(app.waitFor("window minimized", 5s));
-    Instance link(world, "link", {"senvik-connector://while-minimized"});
-    ASSERT_TRUE(link.waitForExit(8s).has_value());
-    ASSERT_TRUE(app.waitFor("link senvik-connector://while-minimized handled", 5s));
-    EXPECT_TRUE(app.waitForExit(5s).has_value());
-    EXPECT_TRUE(app.saw("quit idle"));
+// A link handled while the window is open keeps the application; a minimized window counts as not visible,
+// so a start that keeps no status item ends as after any link.
+TEST(LifecycleTest, LinkWhileTheWindowIsOpenOrMinimized) {
+    struct Case {
+        const char* name;
+        QMap<QString, QString> env;
+        std::chrono::milliseconds linkEnds, handled;
+        bool quits;
+    };
+    const QList<Case> cases = {
+        {"open", {}, 30s, 20s, false},
+        {"minimized", {{"ORVANE_CONNECTOR_PROBE_MINIMIZE_WINDOW_MS", "300"}}, 8s, 5s, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        World world;
+        world.setPreferences(false, true);
+        Instance app(world, "app", {}, c.env);
+        ASSERT_TRUE(app.waitFor("window overview"));
+        if (c.quits)
+            ASSERT_TRUE(app.waitFor("window minimized", 5s));
+        const QString link = QStringLiteral("senvik-connector://while-") + c.name;
+        Instance linkStart(world, "link", {link});
+        ASSERT_TRUE(linkStart.waitForExit(c.linkEnds).has_value());
+        ASSERT_TRUE(app.waitFor("link " + link + " handled", c.handled));
+        if (c.quits) {
+            EXPECT_TRUE(app.waitForExit(5s).has_value());
+            EXPECT_TRUE(app.saw("quit idle"));
+        } else {
+            EXPECT_FALSE(app.waitForExit(2500ms).has_value());
+            EXPECT_FALSE(app.sawPrefix("quit"));
+        }
+    }
 }
 
 TEST(LifecycleTest, AfterUpdateWaitsForTheOldInstanceThenOpensNoWindow) {
@@ -342,40 +362,35 @@ TEST(LifecycleTest, LinkOnlyStart) {
     }
 }
 
-TEST(LifecycleTest, ClosingTheWindowKeepsTheApplication) {
-    World world;
-    world.setPreferences(false, true);
-    Instance app(world, "app", {}, {{"ORVANE_CONNECTOR_PROBE_CLOSE_WINDOW_MS", "300"}});
-    ASSERT_TRUE(app.waitFor("window overview"));
-    ASSERT_TRUE(app.waitFor("window hidden", 20s));
-    EXPECT_FALSE(app.waitForExit(2500ms).has_value());
-    EXPECT_FALSE(app.sawPrefix("quit"));
-
-    // Opening the application again shows the same window.
-    Instance again(world, "again", {});
-    ASSERT_TRUE(again.waitForExit(30s).has_value());
-    EXPECT_TRUE(app.waitFor("window overview again", 20s));
-    EXPECT_TRUE(app.running());
-}
-
-// The benchmarks open and close the window many times: the probe closes it after every showing.
-TEST(LifecycleTest, ProbeHidesTheWindowAfterEveryShowing) {
-    World world;
-    world.setPreferences(false, true);
-    Instance app(world, "app", {}, {{"ORVANE_CONNECTOR_PROBE_HIDE_WINDOW_MS", "300"}});
-    ASSERT_TRUE(app.waitFor("window overview"));
-    ASSERT_TRUE(app.waitFor("window hidden", 20s));
-    Instance again(world, "again", {});
-    ASSERT_TRUE(again.waitForExit(30s).has_value());
-    ASSERT_TRUE(app.waitFor("window overview again", 20s));
-    EXPECT_TRUE(TestSupport::spinUntil(
-        [&] {
-            const QList<Event> all = app.events();
-            return std::count_if(all.begin(), all.end(),
-                                 [](const Event& e) { return e.what == "window hidden"; }) == 2;
-        },
-        20s));
-    EXPECT_TRUE(app.running());
+// Closing the window hides it and keeps the application; the benchmarks open and close the window many
+// times, so the probe can also hide it after every showing. Opening the application again shows it again.
+TEST(LifecycleTest, HiddenWindowKeepsTheApplicationAndShowsAgain) {
+    for (const char* knob :
+         {"ORVANE_CONNECTOR_PROBE_CLOSE_WINDOW_MS", "ORVANE_CONNECTOR_PROBE_HIDE_WINDOW_MS"}) {
+        SCOPED_TRACE(knob);
+        const bool everyShowing = QByteArray(knob).contains("HIDE");
+        World world;
+        world.setPreferences(false, true);
+        Instance app(world, "app", {}, {{knob, "300"}});
+        ASSERT_TRUE(app.waitFor("window overview"));
+        ASSERT_TRUE(app.waitFor("window hidden", 20s));
+        if (!everyShowing) {
+            EXPECT_FALSE(app.waitForExit(2500ms).has_value());
+            EXPECT_FALSE(app.sawPrefix("quit"));
+        }
+        Instance again(world, "again", {});
+        ASSERT_TRUE(again.waitForExit(30s).has_value());
+        ASSERT_TRUE(app.waitFor("window overview again", 20s));
+        if (everyShowing)
+            EXPECT_TRUE(TestSupport::spinUntil(
+                [&] {
+                    const QList<Event> all = app.events();
+                    return std::count_if(all.begin(), all.end(),
+                                         [](const Event& e) { return e.what == "window hidden"; }) == 2;
+                },
+                20s));
+        EXPECT_TRUE(app.running());
+    }
 }
 
 // While idle in the tray, the status item's refresh pause is the one timer that fires, under the name the
@@ -393,18 +408,6 @@ TEST(LifecycleTest, ProbeNamesTheRefreshPauseAndNotesEachRefresh) {
                                  [](const Event& e) { return e.what == "refreshed"; }) >= 2;
         },
         20s));
-}
-
-TEST(LifecycleTest, LinkWhileTheWindowIsOpenKeepsTheApplication) {
-    World world;
-    world.setPreferences(false, true);
-    Instance app(world, "app", {});
-    ASSERT_TRUE(app.waitFor("window overview"));
-    Instance link(world, "link", {"senvik-connector://while-open"});
-    ASSERT_TRUE(link.waitForExit(30s).has_value());
-    ASSERT_TRUE(app.waitFor("link senvik-connector://while-open handled", 20s));
-    EXPECT_FALSE(app.waitForExit(2500ms).has_value());
-    EXPECT_FALSE(app.sawPrefix("quit"));
 }
 
 TEST(LifecycleTest, IsolatedValidationRunsSideBySide) {

@@ -506,20 +506,15 @@ TEST(IsolatedValidation, TouchesNoItemAndStartsNothing) {
     expectValidationChildPasses(QStringLiteral("IsolatedValidationChild.*"), validation.path());
 }
 
-TEST(IsolatedValidationChild, Run) {
+// Run only by IsolatedValidation, in a child process in isolated validation mode.
+class IsolatedValidationChild : public BackgroundItems {};
+
+TEST_F(IsolatedValidationChild, Run) {
     if (!ConnectorPaths::validationDir())
         GTEST_SKIP() << "runs only as the child of IsolatedValidation";
-    TestSupport::TempDir dir;
-    FakeBackgroundService service;
-    FakeBackgroundService statusItem;
-    const json info = json::object();
-    auto workspace = std::make_shared<FakeWorkspace>();
     workspace->installed[vestrano] = dir.file(QStringLiteral("Vestrano.app"));
-    Platform platform{service, statusItem, info};
-    platform.workspace = workspace;
-    platform.signing = std::make_shared<FakeSigning>();
-    platform.bundlePath = QStringLiteral("/Volumes/Orvane 连接器/Orvane 连接器.app");
-    QuietController controller(platform);
+    auto owned = this->controller(QStringLiteral("/Volumes/Orvane 连接器/Orvane 连接器.app"));
+    QuietController& controller = *owned;
     const QString record = dir.file(QStringLiteral("kickstart"));
     TestSupport::writeFile(dir.file(QStringLiteral("systemctl")),
                            "#!/bin/sh\ntouch '" + record.toUtf8() + "'\n", 0755);

@@ -59,24 +59,29 @@ TEST(CliActivities, FromTheBridgesWordAndFromOurCommands) {
     EXPECT_EQ(CliActivity::operation(QStringLiteral("refresh")), CliActivity(CliActivity::Refreshing{}));
     EXPECT_EQ(CliActivity::operation(QStringLiteral("check")), CliActivity(CliActivity::Checking{}));
     EXPECT_EQ(CliActivity::operation(std::nullopt), CliActivity(CliActivity::Checking{}));
+    EXPECT_EQ(unknownUpdate.title(), QStringLiteral("正在更新执行工具…"));
+    EXPECT_EQ(CliActivity(CliActivity::Refreshing{}).title(), QStringLiteral("正在刷新模型清单…"));
+    EXPECT_EQ(CliActivity(CliActivity::Checking{}).title(), QStringLiteral("正在检查执行工具更新…"));
 
-    CliTool codex;
+    CliTool codex, claude;
     codex.id = QStringLiteral("codex");
     codex.latestVersion = QStringLiteral("0.30.0");
-    const QList<CliTool> tools = {codex};
+    claude.id = QStringLiteral("claude_code");
+    const QList<CliTool> tools = {codex, claude};
     const std::vector<std::tuple<const char*, std::optional<QString>, std::optional<QString>>> rows = {
         {"cli-update", QStringLiteral("codex"), QStringLiteral("正在更新 Codex 到 0.30.0…")},
+        {"cli-update", QStringLiteral("claude_code"), QStringLiteral("正在更新 Claude Code…")},
         {"cli-update", QStringLiteral("qwen"), QStringLiteral("正在更新 qwen…")},
         {"cli-update", std::nullopt, std::nullopt},
         {"cli-check", std::nullopt, QStringLiteral("正在检查执行工具更新…")},
         {"cli-refresh", std::nullopt, QStringLiteral("正在刷新模型清单…")},
+        {"cli-remove", QStringLiteral("codex"), std::nullopt},
         {"revoke", std::nullopt, std::nullopt},
     };
     for (const auto& [command, engine, title] : rows) {
         const auto activity = CliActivity::command(QString::fromUtf8(command), engine, tools);
         EXPECT_EQ(activity ? std::optional(activity->title()) : std::nullopt, title) << command;
     }
-    EXPECT_EQ(unknownUpdate.title(), QStringLiteral("正在更新执行工具…"));
 }
 
 TEST(StrellStatusParse, ReadsTheReportOrNothing) {
@@ -197,9 +202,14 @@ TEST_F(ControllerState, StartsWithTheInitialValues) {
     EXPECT_EQ(service.registerCalls + statusItem.registerCalls, 0) << "construction contacts nothing";
 }
 
+// Observers also see the new value when they are told.
 TEST_F(ControllerState, EveryAssignmentAnnouncesOnceEvenWhenEqual) {
     int announcements = 0;
-    QObject::connect(&controller, &ConnectorController::changed, [&] { ++announcements; });
+    std::optional<QString> seen;
+    QObject::connect(&controller, &ConnectorController::changed, [&] {
+        ++announcements;
+        seen = controller.notice();
+    });
     const auto stores = ControllerTestAccess::restoreEach();
     ASSERT_FALSE(stores.empty());
     for (const auto& [field, store] : stores) {
@@ -207,11 +217,6 @@ TEST_F(ControllerState, EveryAssignmentAnnouncesOnceEvenWhenEqual) {
         store(controller);
         EXPECT_EQ(announcements, before + 1) << field;
     }
-}
-
-TEST_F(ControllerState, ObserversSeeTheNewValue) {
-    std::optional<QString> seen;
-    QObject::connect(&controller, &ConnectorController::changed, [&] { seen = controller.notice(); });
     ControllerTestAccess::notice(controller, QStringLiteral("新的"));
     EXPECT_EQ(seen, QStringLiteral("新的"));
 }

@@ -85,36 +85,6 @@ const json allCurrent{{"claude_code", {{"latestVersion", "1.0.3"}}},
                       {"codex", {{"latestVersion", "0.29.0"}}},
                       {"evox", {{"latestVersion", "2.1.0"}}}};
 
-TEST(CliActivityTitles, FromCommandsAndTheBridgesWord) {
-    CliTool codex;
-    codex.id = QStringLiteral("codex");
-    codex.latestVersion = QStringLiteral("0.30.0");
-    CliTool claude;
-    claude.id = QStringLiteral("claude_code");
-    const QList<CliTool> tools{codex, claude};
-    const struct {
-        QString command;
-        std::optional<QString> engine;
-        std::optional<QString> title;
-    } cases[] = {
-        {"cli-check", std::nullopt, QStringLiteral("正在检查执行工具更新…")},
-        {"cli-refresh", std::nullopt, QStringLiteral("正在刷新模型清单…")},
-        {"cli-update", QStringLiteral("codex"), QStringLiteral("正在更新 Codex 到 0.30.0…")},
-        {"cli-update", QStringLiteral("claude_code"), QStringLiteral("正在更新 Claude Code…")},
-        {"cli-update", QStringLiteral("gemini"), QStringLiteral("正在更新 gemini…")},
-        {"cli-update", std::nullopt, std::nullopt},
-        {"cli-remove", QStringLiteral("codex"), std::nullopt},
-    };
-    for (const auto& c : cases) {
-        const std::optional<CliActivity> activity = CliActivity::command(c.command, c.engine, tools);
-        EXPECT_EQ(activity ? std::optional(activity->title()) : std::nullopt, c.title)
-            << c.command.toStdString();
-    }
-    EXPECT_EQ(CliActivity::operation(QStringLiteral("update")).title(), QStringLiteral("正在更新执行工具…"));
-    EXPECT_EQ(CliActivity::operation(QStringLiteral("refresh")).title(), QStringLiteral("正在刷新模型清单…"));
-    EXPECT_EQ(CliActivity::operation(std::nullopt).title(), QStringLiteral("正在检查执行工具更新…"));
-}
-
 TEST(CliSummary, ResultLines) {
     const auto t = [](const char* id, bool checked, bool update) {
         CliTool tool;

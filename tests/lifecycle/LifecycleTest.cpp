@@ -361,7 +361,7 @@ TEST(LifecycleTest, HiddenWindowKeepsTheApplicationAndShowsAgain) {
         Instance again(world, "again", {});
         ASSERT_TRUE(again.waitForExit(30s).has_value());
         ASSERT_TRUE(app.waitFor("window overview again", 20s));
-        if (everyShowing)
+        if (everyShowing) {
             EXPECT_TRUE(TestSupport::spinUntil(
                 [&] {
                     const QList<Event> all = app.events();
@@ -369,6 +369,7 @@ TEST(LifecycleTest, HiddenWindowKeepsTheApplicationAndShowsAgain) {
                                          [](const Event& e) { return e.what == "window hidden"; }) == 2;
                 },
                 20s));
+        }
         EXPECT_TRUE(app.running());
     }
 }

@@ -16,16 +16,19 @@ elif grep -q CONNECTOR_DEV_SIGNING_KEY_HEX "$work/default/build.ninja"; then
     echo "a default build trusts the key in its build folder"; fail=1
 fi
 
-for type in Release MinSizeRel; do
-    if cmake -S "$source_dir" -B "$work/$type" "${quick[@]}" -DCMAKE_BUILD_TYPE=$type \
-        -DCONNECTOR_DEV_SIGNING=ON >"$work/$type.log" 2>&1; then
-        echo "a $type configuration accepted development signing"; fail=1
-    elif ! grep -q 'CONNECTOR_DEV_SIGNING is for development builds only' "$work/$type.log"; then
-        echo "a $type configuration failed for another reason:"; cat "$work/$type.log"; fail=1
+# Each refused configuration: a build type in any spelling, or a multi-config generator.
+for refused in Release MinSizeRel release MINSIZEREL Distribution multi; do
+    args=(-G Ninja -DCMAKE_BUILD_TYPE=$refused)
+    [ "$refused" = multi ] && args=(-G "Ninja Multi-Config")
+    if cmake -S "$source_dir" -B "$work/$refused" "${args[@]}" -DCONNECTOR_TESTS=OFF -DCONNECTOR_BENCH=OFF \
+        -DCONNECTOR_DEV_SIGNING=ON >"$work/$refused.log" 2>&1; then
+        echo "a $refused configuration accepted development signing"; fail=1
+    elif ! grep -q 'CONNECTOR_DEV_SIGNING is for development builds only' "$work/$refused.log"; then
+        echo "a $refused configuration failed for another reason:"; cat "$work/$refused.log"; fail=1
     fi
 done
 
-if ! cmake -S "$source_dir" -B "$work/dev" "${quick[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+if ! cmake -S "$source_dir" -B "$work/dev" "${quick[@]}" -DCMAKE_BUILD_TYPE=relwithdebinfo \
     -DCONNECTOR_DEV_SIGNING=ON >"$work/dev.log" 2>&1; then
     echo "a development configuration with development signing failed:"; cat "$work/dev.log"; fail=1
 elif ! grep -q CONNECTOR_DEV_SIGNING_KEY_HEX "$work/dev/build.ninja"; then

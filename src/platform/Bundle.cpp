@@ -1,4 +1,5 @@
 #include "Bundle.h"
+#include "PropertyListShape.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,8 +15,6 @@
 
 namespace {
 
-// Info dictionaries are a few kilobytes; anything near this is not one.
-constexpr qint64 maxPropertyListBytes = 4 * 1024 * 1024;
 // Real dictionaries nest a few levels; deeper values are dropped rather than walked by recursion.
 constexpr int maxPropertyListDepth = 64;
 
@@ -179,6 +178,9 @@ std::optional<nlohmann::json> parsePropertyList(const QByteArray& bytes) {
     // In XML a zero character can only be written as a character reference.
     if (!bytes.startsWith("bplist") &&
         (bytes.contains("&#0") || bytes.contains("&#x0") || bytes.contains('\0')))
+        return std::nullopt;
+    // Measured before libplist builds a tree it could not free again.
+    if (PropertyListShape::tooDeepOrLarge(bytes))
         return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);

@@ -37,6 +37,9 @@ struct Bundle {
     static const nlohmann::json& mainInfo();
 };
 
+// Info dictionaries are a few kilobytes; anything near this is not one.
+inline constexpr qint64 maxPropertyListBytes = 4 * 1024 * 1024;
+
 // Parses a property list (XML or binary) into JSON; nothing when it cannot be read or parsed. Only a regular
 // file is read, never through a link as its last component, and only up to a few megabytes.
 std::optional<nlohmann::json> readPropertyList(const QString& path);

@@ -224,9 +224,41 @@ TEST(WorkspaceApps, OpenApplicationStartsTheBundleOrSaysWhyNot) {
 
 namespace {
 
+// A binary property list of `count` arrays, each holding the next one (`twice`: holding it twice).
+QByteArray chainedArrays(quint32 count, bool twice) {
+    QByteArray out("bplist00");
+    auto big = [&out](quint64 value, int bytes) {
+        for (int i = bytes - 1; i >= 0; --i)
+            out.append(static_cast<char>((value >> (8 * i)) & 0xff));
+    };
+    std::vector<quint64> offsets;
+    for (quint32 i = 0; i < count; ++i) {
+        offsets.push_back(static_cast<quint64>(out.size()));
+        const int refs = i + 1 == count ? 0 : twice ? 2 : 1;
+        out.append(static_cast<char>(0xA0 | refs));
+        for (int r = 0; r < refs; ++r)
+            big(i + 1, 4);
+    }
+    const quint64 table = static_cast<quint64>(out.size());
+    for (const quint64 offset : offsets)
+        big(offset, 4);
+    out.append(QByteArray(6, '\0') + "\x04\x04");
+    big(count, 8);
+    big(0, 8);
+    big(table, 8);
+    return out;
+}
+
+QByteArray nestedXml(int depth, const QByteArray& open = "<array>", const QByteArray& close = "</array>") {
+    return "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
+           "<string>com.tamrik.vestrano</string><key>Deep</key>" +
+           open.repeated(depth) + close.repeated(depth) + "</dict></plist>";
+}
+
 // libplist aborts the whole process when it hands out a key or text with a zero character inside (found by
-// fuzzing): such property lists are refused before they are parsed; the same list without it reads.
-TEST(PropertyLists, TextsWithAZeroInsideAreRefusedNotFatal) {
+// fuzzing), and frees its tree by recursion, which a deeply nested list overflows: such property lists are
+// refused before they are parsed; the same lists without the fault read.
+TEST(PropertyLists, HostileShapesAreRefusedNotFatal) {
     const struct {
         const char* name;
         QByteArray bytes;
@@ -254,6 +286,12 @@ TEST(PropertyLists, TextsWithAZeroInsideAreRefusedNotFatal) {
          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundle&#0;Identifier</key>"
          "<string>com.tamrik.vestrano</string></dict></plist>",
          false},
+        {"XML, nested a little, comments and self-closed arrays between",
+         nestedXml(40, "<!--<a>--><array><array/>"), true},
+        {"XML, 250,000 nested arrays (3.75 MB)", nestedXml(250000), false},
+        {"XML, nested deeper than any real list", nestedXml(200), false},
+        {"binary, 250,000 arrays each holding the next", chainedArrays(250000, false), false},
+        {"binary, 48 arrays each holding the next twice", chainedArrays(48, true), false},
     };
     for (const auto& c : cases) {
         const std::optional<nlohmann::json> parsed = parsePropertyList(c.bytes);

@@ -17,17 +17,6 @@ using ConnectorPaths::isolated;
 
 using Status = BackgroundService::Status;
 
-// A mounted disk image or the system's quarantine copy: an item registered from there would vanish with it.
-// On Linux the same holds for removable media (mounted under /media or /run/media) and for a running
-// AppImage, whose contents are a temporary mount under /tmp/.mount_*.
-bool runsFromWrongLocation(const QString& bundlePath) {
-    return bundlePath.startsWith(QStringLiteral("/Volumes/")) ||
-           bundlePath.contains(QStringLiteral("/AppTranslocation/")) ||
-           bundlePath.startsWith(QStringLiteral("/media/")) ||
-           bundlePath.startsWith(QStringLiteral("/run/media/")) ||
-           bundlePath.startsWith(QStringLiteral("/tmp/.mount_"));
-}
-
 bool unregistered(Status status) {
     return status == Status::notRegistered || status == Status::notFound;
 }
@@ -115,7 +104,7 @@ QCoro::Task<void> ConnectorController::ensureBackgroundItem() {
         storeBackground(Background::Enabled{});
         co_return;
     }
-    if (runsFromWrongLocation(bundlePath)) {
+    if (ConnectorPaths::transientLocation(bundlePath)) {
         storeBackground(Background::WrongLocation{});
         co_return;
     }

@@ -24,10 +24,9 @@ using namespace std::chrono_literals;
 const QString restartNotice =
     QStringLiteral("改名成「Orvane 连接器」后桥接还没起来：点「启动桥接」再试，不行就退出登录再登进来");
 
-// A disk image or the system's quarantine copy vanishes again; the desktop must not point there.
+// The desktop's default link handler must not point where the bundle vanishes again.
 bool transient(const QString& bundlePath) {
-    return bundlePath.isEmpty() || bundlePath.startsWith(QStringLiteral("/Volumes/")) ||
-           bundlePath.contains(QStringLiteral("/AppTranslocation/"));
+    return bundlePath.isEmpty() || ConnectorPaths::transientLocation(bundlePath);
 }
 
 std::optional<QString> startedAtIn(const nlohmann::json& status) {

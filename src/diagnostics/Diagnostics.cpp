@@ -21,18 +21,13 @@ namespace {
 
 using Level = DiagnosticCheck::Level;
 
-bool fromWrongLocation(const QString& path) {
-    return path.startsWith(QStringLiteral("/Volumes/")) ||
-           path.contains(QStringLiteral("/AppTranslocation/"));
-}
-
 QString joined(const QStringList& parts) {
     return parts.join(QStringLiteral(" · "));
 }
 
 DiagnosticCheck location(const Facts& facts) {
     DiagnosticCheck check{QStringLiteral("location"), QStringLiteral("安装位置"), Level::pass, {}};
-    if (fromWrongLocation(facts.bundlePath)) {
+    if (ConnectorPaths::transientLocation(facts.bundlePath)) {
         check.level = Level::fail;
         check.detail = QStringLiteral("在 DMG 或临时位置里运行：先把「Orvane 连接器」拖进「应用程序」");
     } else {

@@ -102,6 +102,14 @@ const QString& updatesDir() {
     return value;
 }
 
+bool transientLocation(const QString& bundlePath) {
+    return bundlePath.startsWith(QStringLiteral("/Volumes/")) ||
+           bundlePath.contains(QStringLiteral("/AppTranslocation/")) ||
+           bundlePath.startsWith(QStringLiteral("/media/")) ||
+           bundlePath.startsWith(QStringLiteral("/run/media/")) ||
+           bundlePath.startsWith(QStringLiteral("/tmp/.mount_"));
+}
+
 std::optional<QString> renamedLocation(const QString& bundle) {
     const QString path = QDir::cleanPath(bundle);
     if (QFileInfo(path).fileName() != legacyAppName + QStringLiteral(".app"))

@@ -31,6 +31,11 @@ inline const QString scheme = QStringLiteral("senvik-connector");
 inline const QString appName = QStringLiteral("Orvane 连接器");
 inline const QString legacyAppName = QStringLiteral("森维连接器");
 
+// True for a bundle that runs from where it will vanish again: a mounted disk image or the system's
+// quarantine copy, and on Linux removable media (/media, /run/media) or a running AppImage's temporary mount
+// (/tmp/.mount_*). Nothing registered with the system may point there.
+bool transientLocation(const QString& bundlePath);
+
 // Where the legacy rename moves a bundle, or nothing when it stays where it is.
 std::optional<QString> renamedLocation(const QString& bundle);
 

@@ -229,6 +229,18 @@ TEST_F(LegacyRename, RestartsTheBridgeAfterTheRename) {
     EXPECT_FALSE(controller->renamingBundle);
 }
 
+// Where the bundle will vanish again, the desktop's link handler is left as it is; elsewhere it is set.
+TEST_F(LegacyRename, DesktopRegistrationOnlyFromALastingPlace) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/Volumes/Orvane/Orvane 连接器.app", false},       {"/media/mia/USB/Orvane 连接器.app", false},
+        {"/run/media/mia/USB/Orvane 连接器.app", false},    {"/tmp/.mount_Orv1/Orvane 连接器.app", false},
+        {"/x/AppTranslocation/y/Orvane 连接器.app", false}, {"/home/mia/media/Orvane 连接器.app", true}};
+    for (const auto& [bundle, registers] : cases) {
+        TestSupport::runTask(make(QString::fromUtf8(bundle)).registerWithDesktop());
+        EXPECT_EQ(registration->registered.size(), registers ? 1 : 0) << bundle;
+    }
+}
+
 TEST(LegacyRenameIsolated, NothingHappensInIsolatedValidation) {
     QTemporaryDir validation(ConnectorPaths::validationRoot() + "/senvik-connector-validation-XXXXXX");
     expectValidationChildPasses("LegacyRenameChild.Isolated", validation.path());

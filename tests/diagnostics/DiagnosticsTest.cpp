@@ -177,8 +177,12 @@ TEST_F(DiagnosticsFixture, LinesAndTitlesInOrder) {
     EXPECT_EQ(c().diagnostics().first().detail,
               QStringLiteral("在 DMG 或临时位置里运行：先把「Orvane 连接器」拖进「应用程序」"));
     EXPECT_EQ(c().diagnostics().first().level, Level::fail);
-    makeController(QStringLiteral("/x/AppTranslocation/y/Orvane 连接器.app"));
-    EXPECT_EQ(c().diagnostics().first().level, Level::fail);
+    for (const char* bundle :
+         {"/x/AppTranslocation/y/Orvane 连接器.app", "/media/mia/USB/Orvane 连接器.app",
+          "/run/media/mia/USB/Orvane 连接器.app", "/tmp/.mount_Orv1/Orvane 连接器.app"}) {
+        makeController(QString::fromUtf8(bundle));
+        EXPECT_EQ(c().diagnostics().first().level, Level::fail) << bundle;
+    }
 }
 
 TEST(DiagnosticUnits, DurationsAndSizes) {

@@ -24,17 +24,36 @@ std::shared_ptr<const OpenedBundle> AppVerifier::verifiedSenvik(const QString& a
                                                                 const QString& bundleID) const {
     if (!ConnectorPaths::senvikApps.contains(bundleID) || !signing_)
         return nullptr;
-    std::shared_ptr<const OpenedBundle> bundle = OpenedBundle::open(app);
+    std::shared_ptr<OpenedBundle> bundle = OpenedBundle::open(app);
     if (!bundle)
         return nullptr;
-    const Bundle read{bundle->path(), Bundle::infoAt(bundle->fd())};
+    // A quick refusal before any signature work; what decides is the Info.plist the check hashes below.
+    if (Bundle{bundle->path(), Bundle::infoAt(bundle->fd())}.identifier() != bundleID)
+        return nullptr;
+    CheckedFiles files;
+    const std::optional<SigningInformation> information =
+        signing_->checkOpen(bundle->fd(), app, requirement(bundleID), &files);
+    if (!information || information->teamIdentifier != ConnectorPaths::teamID)
+        return nullptr;
+    // The bytes the check hashed, not another reading, name the identifier and the program to start.
+    OpenedBundle::Checked checked;
+    if (!files.kept) {
+        checked.info = Bundle::infoAt(bundle->fd());
+    } else if (files.infoPlist) {
+        std::optional<nlohmann::json> parsed = parsePropertyList(*files.infoPlist);
+        if (parsed && parsed->is_object())
+            checked.info = std::move(*parsed);
+    }
+    const Bundle read{bundle->path(), checked.info};
     const std::optional<QString> identifier = read.identifier();
     if (!identifier || *identifier != bundleID)
         return nullptr;
-    const std::optional<SigningInformation> information =
-        signing_->checkOpen(bundle->fd(), app, requirement(bundleID));
-    if (!information || information->teamIdentifier != ConnectorPaths::teamID)
-        return nullptr;
+    if (files.kept) {
+        const auto program = files.programs.find(read.string("CFBundleExecutable").value_or(QString()));
+        if (program != files.programs.end())
+            checked.program = program->second;
+        bundle->keep(std::move(checked));
+    }
     return bundle;
 }
 

@@ -8,10 +8,21 @@
 #include <memory>
 #include <optional>
 
+class UniqueFd;
+
 // What a checked signature says about the code that carries it.
 struct SigningInformation {
     QString identifier;                    // the signing identifier
     std::optional<QString> teamIdentifier; // the signing team, when the signature names one
+};
+
+// The files a check through a descriptor hashed, as it hashed them, so that a start uses exactly the checked
+// bytes instead of reading the bundle again by name: Info.plist's contents and the programs of
+// Contents/MacOS, still open.
+struct CheckedFiles {
+    bool kept = false;                   // false: the implementation keeps nothing, callers read the bundle
+    std::optional<QByteArray> infoPlist; // absent when the bundle has none (or one too large to be one)
+    std::map<QString, std::shared_ptr<const UniqueFd>> programs; // by file name
 };
 
 // The signing keys a verifier trusts: team identifier → Ed25519 public keys (32 raw bytes each). A team may
@@ -45,10 +56,13 @@ public:
 
     // The same for the bundle open as the folder `bundleFd` (found at `bundlePath`): checks exactly that
     // folder, whatever the path names by now. Implementations that cannot read through a descriptor check
-    // the path.
+    // the path. When `files` is given and the check passes, implementations that can fill it with what they
+    // hashed.
     virtual std::optional<SigningInformation> checkOpen(int bundleFd, const QString& bundlePath,
-                                                        const QString& requirement) const {
+                                                        const QString& requirement,
+                                                        CheckedFiles* files = nullptr) const {
         Q_UNUSED(bundleFd);
+        Q_UNUSED(files);
         return check(bundlePath, requirement);
     }
 };

@@ -269,13 +269,18 @@ TEST_F(PairingExchange, NoTicketForAnAppThatFailsTheCheck) {
     }
 }
 
-// The bundle named by the link is swapped for an impostor while the bridge makes the ticket, that is right
-// after the check answered: the ticket still reaches only the program that was checked.
+// The bundle named by the link, or a file inside it, is swapped for an impostor while the bridge makes the
+// ticket, that is right after the check closed it: the ticket still reaches only the program that was
+// checked.
 TEST_F(PairingExchange, SwapAfterTheCheckHandsTheTicketOnlyToTheCheckedApp) {
+    enum class Swap { folder, link, program, infoPlist };
     const struct {
         const char* name;
-        bool throughLink; // the link's path is a symbolic link to the bundle, retargeted
-    } cases[] = {{"folder renamed and replaced", false}, {"symbolic link retargeted", true}};
+        Swap swap;
+    } cases[] = {{"folder renamed and replaced", Swap::folder},
+                 {"symbolic link retargeted", Swap::link},
+                 {"unsigned program renamed over the checked one", Swap::program},
+                 {"Info.plist renamed over, naming an unsigned program", Swap::infoPlist}};
     int round = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -283,33 +288,57 @@ TEST_F(PairingExchange, SwapAfterTheCheckHandsTheTicketOnlyToTheCheckedApp) {
         // Each case in a folder of its own: the one before left its swapped bundles behind.
         const QString folder = QStringLiteral("swap%1/").arg(++round);
         const QString genuine = signedApp(folder + QStringLiteral("Genuine.app"), vestrano, makerKey);
-        const QString impostor = app(folder + QStringLiteral("Impostor.app"), vestrano);
+        const QString impostor =
+            app(folder + QStringLiteral("Impostor.app"), vestrano, QStringLiteral("Other"));
         const QString named = dir.file(folder + QStringLiteral("Orvane.app"));
         const QString moved = dir.file(folder + QStringLiteral("Moved.app"));
-        if (c.throughLink)
+        // An unsigned program that records what it is handed; the impostor's Info.plist names it "Other".
+        const QString spy = dir.file(folder + QStringLiteral("spy.txt"));
+        TestSupport::writeFile(dir.file(folder + QStringLiteral("spy")),
+                               "#!/bin/sh\ncat >> '" + spy.toUtf8() + "'\n", 0755);
+        const QString spyProgram = dir.file(folder + QStringLiteral("spy"));
+        ASSERT_TRUE(QFile::copy(spyProgram, impostor + QStringLiteral("/Contents/MacOS/Other")));
+        if (c.swap == Swap::link)
             ASSERT_TRUE(QFile::link(genuine, named));
         else
             ASSERT_TRUE(QDir().rename(genuine, named));
         auto b = bridge(goodTicket);
-        const bool throughLink = c.throughLink;
+        const Swap swap = c.swap;
         b->onCommand("ticket", [=] {
-            if (throughLink) {
+            const QString macos = named + QStringLiteral("/Contents/MacOS/");
+            switch (swap) {
+            case Swap::link:
                 QFile::remove(named);
                 QFile::link(impostor, named);
-            } else {
+                break;
+            case Swap::folder:
                 QDir().rename(named, moved);
                 QDir().rename(impostor, named);
+                break;
+            case Swap::program:
+                ::rename(QFile::encodeName(spyProgram).constData(),
+                         QFile::encodeName(macos + QStringLiteral("Orvane")).constData());
+                break;
+            case Swap::infoPlist:
+                QFile::copy(spyProgram, macos + QStringLiteral("Other"));
+                ::rename(QFile::encodeName(impostor + QStringLiteral("/Contents/Info.plist")).constData(),
+                         QFile::encodeName(named + QStringLiteral("/Contents/Info.plist")).constData());
+                break;
             }
         });
         handle(pairLink(QStringLiteral("app=com.tamrik.vestrano&state=") + state16 +
                         QStringLiteral("&path=") + named));
-        // The checked program now lies at `genuine` (link) or `moved` (folder); it records beside itself.
-        const QString checked = c.throughLink ? genuine : moved;
-        ASSERT_TRUE(TestSupport::spinUntil([&] { return !received(checked).isEmpty(); }));
+        // The checked program now lies at `genuine` (link), `moved` (folder) or still at `named`; it records
+        // beside its bundle.
+        const QString checked = swap == Swap::link ? genuine : swap == Swap::folder ? moved : named;
+        EXPECT_TRUE(TestSupport::spinUntil([&] { return !received(checked).isEmpty(); }, 30s));
         TestSupport::spinFor(100ms);
         EXPECT_EQ(received(checked), QStringList{expectedLink});
-        EXPECT_EQ(received(named), QStringList());
+        if (checked != named) {
+            EXPECT_EQ(received(named), QStringList());
+        }
         EXPECT_EQ(received(impostor), QStringList());
+        EXPECT_FALSE(QFile::exists(spy));
         EXPECT_FALSE(controller->notice());
     }
 }

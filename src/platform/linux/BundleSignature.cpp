@@ -1,4 +1,5 @@
 #include "BundleSignature.h"
+#include "Bundle.h"
 #include "RelativePath.h"
 #include "UniqueFd.h"
 
@@ -81,12 +82,20 @@ std::string hex(const unsigned char* bytes, size_t size) {
     return out;
 }
 
-// SHA-256 of an open file, read in large pieces through EVP (hardware-accelerated).
-std::optional<std::string> sha256(int fd) {
+// SHA-256 of an open file, read in large pieces through EVP (hardware-accelerated). With `copy`, the bytes
+// hashed are kept there too, unless they grow past `copyLimit` (then `copy` ends empty).
+std::optional<std::string> sha256(int fd, std::optional<QByteArray>* copy = nullptr, qint64 copyLimit = 0) {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
         return std::nullopt;
+    if (copy)
+        copy->emplace();
     if (!readToEnd(fd, 1 << 20, [&](const char* piece, std::size_t size) {
+            if (copy && *copy) {
+                (*copy)->append(piece, static_cast<qsizetype>(size));
+                if ((*copy)->size() > copyLimit)
+                    copy->reset();
+            }
             return EVP_DigestUpdate(context.get(), piece, size) == 1;
         }))
         return std::nullopt;
@@ -108,10 +117,14 @@ bool isSafeManifestPath(const std::string& path) {
     return path != signatureFolder && path.rfind(std::string(signatureFolder) + "/", 0) != 0;
 }
 
+constexpr const char* infoPlistPath = "Contents/Info.plist";
+constexpr const char* programsFolder = "Contents/MacOS/";
+
 struct Walk {
     std::string rootReal; // the bundle's resolved location, for checking where links really lead
     bool hashFiles = true;
     std::vector<Entry> entries;
+    CheckedFiles* keep = nullptr; // hashing walks keep what a start needs, as they hashed it
 
     void directory(int dirFd, const std::string& prefix) {
         // fdopendir takes over a copy of the descriptor; closedir closes that copy.
@@ -172,11 +185,20 @@ struct Walk {
                 if (!file || ::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
                     opened.st_size > maxFileBytes || unsafeMode(opened))
                     throw Error(Problem::unreadable, "cannot open " + path);
-                auto digest = sha256(file.get());
+                const bool isInfo = keep && path == infoPlistPath;
+                auto digest = sha256(file.get(), isInfo ? &keep->infoPlist : nullptr, maxPropertyListBytes);
                 if (!digest)
                     throw Error(Problem::unreadable, "cannot read " + path);
                 entry.sha256 = std::move(*digest);
                 entry.executable = (opened.st_mode & 0111) != 0;
+                // A program is kept open from here to its start: whatever is renamed over it meanwhile,
+                // these are the bytes that were hashed.
+                const std::string folder = programsFolder;
+                if (keep && entry.executable && path.size() > folder.size() &&
+                    path.compare(0, folder.size(), folder) == 0 &&
+                    path.find('/', folder.size()) == std::string::npos)
+                    keep->programs[QFile::decodeName(name.c_str())] =
+                        std::make_shared<const UniqueFd>(std::move(file));
             }
             entries.push_back(std::move(entry));
         } else {
@@ -260,7 +282,7 @@ std::optional<std::string> realPathOf(int fd) {
     return path;
 }
 
-std::vector<Entry> scanOpen(int rootFd, bool hashFiles) {
+std::vector<Entry> scanOpen(int rootFd, bool hashFiles, CheckedFiles* keep = nullptr) {
     const auto real = realPathOf(rootFd);
     if (!real)
         throw Error(Problem::unreadable, "cannot resolve the bundle");
@@ -272,6 +294,7 @@ std::vector<Entry> scanOpen(int rootFd, bool hashFiles) {
     Walk walk;
     walk.rootReal = *real;
     walk.hashFiles = hashFiles;
+    walk.keep = keep;
     walk.directory(rootFd, "");
     std::sort(walk.entries.begin(), walk.entries.end(),
               [](const Entry& a, const Entry& b) { return a.path < b.path; });
@@ -476,7 +499,7 @@ Verdict verify(const QString& bundlePath, const SigningKeyring& keyring,
 }
 
 Verdict verifyOpen(int bundleFd, const SigningKeyring& keyring, const std::optional<QString>& identifier,
-                   const std::optional<QString>& team) {
+                   const std::optional<QString>& team, CheckedFiles* files) {
     Verdict verdict;
     auto fail = [&](Problem problem, std::string detail = {}) {
         verdict.problem = problem;
@@ -519,13 +542,18 @@ Verdict verifyOpen(int bundleFd, const SigningKeyring& keyring, const std::optio
         return fail(Problem::wrongTeam, manifest->team);
 
     // The cheap walk first: an added or removed file fails before anything is hashed.
+    CheckedFiles kept;
     try {
         if (auto changed = difference(manifest->entries, scanOpen(bundleFd, false), false))
             return fail(Problem::contentsChanged, *changed);
-        if (auto changed = difference(manifest->entries, scanOpen(bundleFd, true), true))
+        if (auto changed = difference(manifest->entries, scanOpen(bundleFd, true, &kept), true))
             return fail(Problem::contentsChanged, *changed);
     } catch (const Error& error) {
         return fail(error.problem, error.what());
+    }
+    if (files) {
+        kept.kept = true;
+        *files = std::move(kept);
     }
     verdict.manifest = std::move(manifest);
     return verdict;

@@ -102,10 +102,11 @@ void notarize(const QString& bundlePath, const Ed25519Key& notaryKey);
 bool assess(const QString& bundlePath, const SigningKeyring& keyring);
 
 // The same for a bundle already open as a folder (`bundleFd`), so that what was checked is exactly what the
-// caller goes on to use, whatever happens to the bundle's path meanwhile.
+// caller goes on to use, whatever happens to the bundle's path meanwhile. A valid verdict fills `files`
+// (when given) with Info.plist's bytes and the open programs of Contents/MacOS, exactly as hashed.
 Verdict verifyOpen(int bundleFd, const SigningKeyring& keyring,
                    const std::optional<QString>& identifier = std::nullopt,
-                   const std::optional<QString>& team = std::nullopt);
+                   const std::optional<QString>& team = std::nullopt, CheckedFiles* files = nullptr);
 
 // A short English word for logs and the signing tool.
 const char* describe(Problem problem);

@@ -30,13 +30,14 @@ std::optional<SigningInformation> LinuxCodeSigning::check(const QString& bundleP
 }
 
 std::optional<SigningInformation> LinuxCodeSigning::checkOpen(int bundleFd, const QString& bundlePath,
-                                                              const QString& requirement) const {
+                                                              const QString& requirement,
+                                                              CheckedFiles* files) const {
     Q_UNUSED(bundlePath);
     const auto compiled = compile(requirement);
     if (!compiled)
         return std::nullopt;
     const BundleSignature::Verdict verdict =
-        BundleSignature::verifyOpen(bundleFd, keyring_, compiled->identifier);
+        BundleSignature::verifyOpen(bundleFd, keyring_, compiled->identifier, std::nullopt, files);
     if (!verdict.valid())
         return std::nullopt;
     return SigningInformation{QString::fromStdString(verdict.manifest->identifier),

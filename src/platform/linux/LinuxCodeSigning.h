@@ -15,7 +15,8 @@ public:
     std::optional<SigningInformation> check(const QString& bundlePath,
                                             const QString& requirement) const override;
     std::optional<SigningInformation> checkOpen(int bundleFd, const QString& bundlePath,
-                                                const QString& requirement) const override;
+                                                const QString& requirement,
+                                                CheckedFiles* files = nullptr) const override;
 
     struct Requirement {
         std::optional<QString> identifier;

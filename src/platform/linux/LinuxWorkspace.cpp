@@ -103,29 +103,37 @@ int spawnDetached(int exeFd, const std::string& name, const QByteArray& input) {
     return n == static_cast<ssize_t>(sizeof error) ? error : 0;
 }
 
+// Contents/MacOS/<name> down from the open bundle without following links, so the program is the one inside
+// what was opened; -1 when there is none.
+int openProgram(int bundleFd, const QString& name) {
+    Descriptor contents(::openat(bundleFd, "Contents", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Descriptor macos(
+        contents ? ::openat(contents.get(), "MacOS", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1);
+    return macos ? ::openat(macos.get(), QFile::encodeName(name).constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                 : -1;
+}
+
 } // namespace
 
 std::optional<QString> LinuxWorkspace::launch(const OpenedBundle& app, const QByteArray& input) {
-    const Bundle bundle{QDir::cleanPath(app.path()), Bundle::infoAt(app.fd())};
+    const std::optional<OpenedBundle::Checked>& checked = app.checked();
+    // A checked bundle starts from what its check read, never from the bundle read again.
+    const Bundle bundle{QDir::cleanPath(app.path()), checked ? checked->info : Bundle::infoAt(app.fd())};
     const std::optional<QString> executable = bundle.string("CFBundleExecutable");
     // The name must stay a plain file name inside Contents/MacOS.
     if (!executable || executable->isEmpty() || executable->contains(QLatin1Char('/')) ||
         *executable == QStringLiteral("..") || *executable == QStringLiteral("."))
         return QStringLiteral("读不出这个 App 的信息：") + ConnectorPaths::display(bundle.path);
     const QString cannotStart = QStringLiteral("这个 App 启动不了：") + ConnectorPaths::display(bundle.path);
-    // Down from the open bundle without following links, so the program is the one inside what was opened.
-    Descriptor contents(::openat(app.fd(), "Contents", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    Descriptor macos(
-        contents ? ::openat(contents.get(), "MacOS", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1);
-    Descriptor program(macos ? ::openat(macos.get(), QFile::encodeName(*executable).constData(),
-                                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
-                             : -1);
+    Descriptor opened(checked ? -1 : openProgram(app.fd(), *executable));
+    const int program = checked ? (checked->program ? checked->program->get() : -1) : opened.get();
     struct stat info {};
-    if (!program || ::fstat(program.get(), &info) != 0 || !S_ISREG(info.st_mode) || !(info.st_mode & 0111))
+    if (program < 0 || ::fstat(program, &info) != 0 || !S_ISREG(info.st_mode) || !(info.st_mode & 0111))
         return cannotStart;
     const std::string name =
         QFile::encodeName(bundle.contentsPath() + QStringLiteral("/MacOS/") + *executable).toStdString();
-    if (spawnDetached(program.get(), name, input) != 0)
+    if (spawnDetached(program, name, input) != 0)
         return cannotStart;
     return std::nullopt;
 }

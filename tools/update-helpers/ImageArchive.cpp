@@ -2,6 +2,7 @@
 
 #include "RelativePath.h"
 #include "TreeCopy.h"
+#include "UnpackedTree.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -95,6 +96,7 @@ bool unpackHere(const std::string& image, std::string& error) {
                                               ARCHIVE_EXTRACT_NO_OVERWRITE | ARCHIVE_EXTRACT_UNLINK);
     int members = 0;
     long long unpacked = 0;
+    UnpackedTree tree(maxMembers);
     for (;;) {
         archive_entry* entry = nullptr;
         const int status = archive_read_next_header(in.a, &entry);
@@ -120,18 +122,26 @@ bool unpackHere(const std::string& image, std::string& error) {
             error = "special file in the image: " + name;
             return false;
         }
-        // A small image must not unpack into a full disk.
+        // A small image must not unpack into a full disk, nor into a tree too deep to walk or remove.
         unpacked += std::max<la_int64_t>(0, archive_entry_size(entry));
-        if (++members > maxMembers || unpacked > maxUnpackedBytes) {
-            error = "the image unpacks into more than it may: " + name;
+        if (++members > maxMembers || unpacked > maxUnpackedBytes ||
+            components(name).size() > static_cast<size_t>(maxDepth)) {
+            error = "the image unpacks into more than it may: " + name.substr(0, 200);
             return false;
         }
         if (mode & (S_ISUID | S_ISGID | S_ISVTX)) {
             error = "set-id bit in the image: " + name;
             return false;
         }
-        if (type == AE_IFLNK && !RelativePath::linkStaysInside(
-                                    name, archive_entry_symlink(entry) ? archive_entry_symlink(entry) : "")) {
+        const char* target = archive_entry_symlink(entry);
+        const bool recorded = type == AE_IFDIR   ? tree.addFolder(name)
+                              : type == AE_IFREG ? tree.addFile(name)
+                                                 : tree.addLink(name, target ? target : "");
+        if (!recorded) {
+            error = "the image writes through a link or a file, or holds too much: " + name;
+            return false;
+        }
+        if (type == AE_IFLNK && !tree.linkStaysInside(name)) {
             error = "link leaving the image: " + name;
             return false;
         }
@@ -172,6 +182,11 @@ bool unpackHere(const std::string& image, std::string& error) {
     }
     if (members == 0) {
         error = "the image is empty";
+        return false;
+    }
+    // A later member can change where an earlier link leads: every link is judged again in the whole tree.
+    if (!tree.allLinksStayInside()) {
+        error = "a link leaves the image through the links after it";
         return false;
     }
     return true;

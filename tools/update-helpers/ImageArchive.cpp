@@ -71,6 +71,12 @@ void makeReadOnly(const std::string& path) {
     ::chmod(path.c_str(), info.st_mode & 0555);
 }
 
+// libarchive's text for its last error; it has none for some failures (a null pointer then).
+std::string archiveError(archive* a) {
+    const char* text = archive_error_string(a);
+    return text ? text : "unknown error";
+}
+
 struct ReadArchive {
     archive* a = archive_read_new();
     ~ReadArchive() { archive_read_free(a); }
@@ -86,7 +92,7 @@ bool unpackHere(const std::string& image, std::string& error) {
     archive_read_support_format_tar(in.a);
     archive_read_support_format_gnutar(in.a);
     if (archive_read_open_filename(in.a, image.c_str(), 1 << 20) != ARCHIVE_OK) {
-        error = std::string("cannot open the image: ") + archive_error_string(in.a);
+        error = std::string("cannot open the image: ") + archiveError(in.a);
         return false;
     }
     WriteDisk out;
@@ -103,7 +109,7 @@ bool unpackHere(const std::string& image, std::string& error) {
         if (status == ARCHIVE_EOF)
             break;
         if (status != ARCHIVE_OK) {
-            error = std::string("unreadable image: ") + archive_error_string(in.a);
+            error = std::string("unreadable image: ") + archiveError(in.a);
             return false;
         }
         const char* rawName = archive_entry_pathname(entry);
@@ -150,7 +156,7 @@ bool unpackHere(const std::string& image, std::string& error) {
         archive_entry_set_uid(entry, ::getuid());
         archive_entry_set_gid(entry, ::getgid());
         if (archive_write_header(out.a, entry) != ARCHIVE_OK) {
-            error = std::string("cannot unpack ") + name + ": " + archive_error_string(out.a);
+            error = std::string("cannot unpack ") + name + ": " + archiveError(out.a);
             return false;
         }
         if (type == AE_IFREG && archive_entry_size(entry) > 0) {
@@ -162,22 +168,22 @@ bool unpackHere(const std::string& image, std::string& error) {
                 if (r == ARCHIVE_EOF)
                     break;
                 if (r != ARCHIVE_OK) {
-                    error = std::string("unreadable image: ") + archive_error_string(in.a);
+                    error = std::string("unreadable image: ") + archiveError(in.a);
                     return false;
                 }
                 if (archive_write_data_block(out.a, block, size, offset) != ARCHIVE_OK) {
-                    error = std::string("cannot unpack ") + name + ": " + archive_error_string(out.a);
+                    error = std::string("cannot unpack ") + name + ": " + archiveError(out.a);
                     return false;
                 }
             }
         }
         if (archive_write_finish_entry(out.a) != ARCHIVE_OK) {
-            error = std::string("cannot unpack ") + name + ": " + archive_error_string(out.a);
+            error = std::string("cannot unpack ") + name + ": " + archiveError(out.a);
             return false;
         }
     }
     if (archive_write_close(out.a) != ARCHIVE_OK) {
-        error = std::string("cannot finish unpacking: ") + archive_error_string(out.a);
+        error = std::string("cannot finish unpacking: ") + archiveError(out.a);
         return false;
     }
     if (members == 0) {

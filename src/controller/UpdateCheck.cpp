@@ -85,7 +85,8 @@ QCoro::Task<void> ConnectorController::checkForUpdates(bool userInitiated) {
         }
         if (entry.minimumSystemVersion && !systemAtLeast(*entry.minimumSystemVersion)) {
             storeUpdate(UpdateState::Failed{QStringLiteral("新版本 ") + entry.version +
-                                            QStringLiteral(" 要 macOS ") + *entry.minimumSystemVersion +
+                                            QStringLiteral(" 要 ") + UpdateDownload::systemName() +
+                                            QLatin1Char(' ') + *entry.minimumSystemVersion +
                                             QStringLiteral(" 以上")});
             co_return;
         }

@@ -59,10 +59,7 @@ QCoro::Task<QString> ConnectorController::stage(UpdateInfo info, QString dmg, QS
             throw UpdateFailure(QStringLiteral("下载的安装包和清单对不上（sha256），已丢掉"));
 
         // A mount point left by an interrupted staging would keep every later attach from working.
-        auto prepare = [mountPoint] {
-            UpdateFiles::removeItem(mountPoint);
-            QDir().mkpath(mountPoint);
-        };
+        auto prepare = [mountPoint] { UpdateFiles::prepareMountPoint(mountPoint, QStringLiteral("mount-")); };
         QCoro::Task<void> preparing = Async::onWorker(prepare);
         co_await std::move(preparing);
 
@@ -79,8 +76,12 @@ QCoro::Task<QString> ConnectorController::stage(UpdateInfo info, QString dmg, QS
         attached = true;
 
         auto find = [mountPoint] {
+            // A link in the image may name a bundle elsewhere, the installed one for instance: only what
+            // really lies inside the mount point is read.
+            const QString inside = QFileInfo(mountPoint).canonicalFilePath() + QLatin1Char('/');
             for (const QString& app : UpdateFiles::applications(mountPoint))
-                if (identifierOf(app) == ConnectorPaths::connectorBundleID)
+                if (QFileInfo(app).canonicalFilePath().startsWith(inside) &&
+                    identifierOf(app) == ConnectorPaths::connectorBundleID)
                     return std::optional<QString>(app);
             return std::optional<QString>();
         };

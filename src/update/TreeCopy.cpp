@@ -114,27 +114,92 @@ bool copyDir(int fromDir, int toDir, const std::string& prefix, std::string& err
     return true;
 }
 
-bool removeIn(int dirFd, const std::string& name, const std::string& path, std::string& error) {
+// One folder on the way down: its name in its parent, its identity (to find the way back up through ".."),
+// and the sub-folders still to remove. Files are removed as soon as the folder is opened.
+struct FolderLevel {
+    std::string name;
+    dev_t device;
+    ino_t inode;
+    std::vector<std::string> folders;
+};
+
+std::string folderPath(const std::string& top, const std::vector<FolderLevel>& levels) {
+    std::string path = top;
+    for (size_t i = 1; i < levels.size(); ++i)
+        path += "/" + levels[i].name;
+    return path;
+}
+
+// Opens the folder `name` in `dirFd`, makes it writable, removes everything in it but its folders, and
+// describes it as a FolderLevel.
+bool enterFolder(int dirFd, const std::string& name, Fd& opened, FolderLevel& level) {
+    opened = Fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
-    if (::fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? true : fail(error, "cannot read " + path);
-    if (!S_ISDIR(info.st_mode)) {
-        if (::unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT)
-            return fail(error, "cannot remove " + path);
-        return true;
-    }
-    Fd sub(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!sub)
-        return fail(error, "cannot open " + path);
-    ::fchmod(sub.get(), (info.st_mode & 0777) | 0700);
+    if (!opened || ::fstat(opened.get(), &info) != 0)
+        return false;
+    ::fchmod(opened.get(), (info.st_mode & 0777) | 0700);
+    level = FolderLevel{name, info.st_dev, info.st_ino, {}};
     bool ok = true;
-    for (const std::string& child : names(sub.get(), ok))
-        if (!removeIn(sub.get(), child, path + "/" + child, error))
+    for (const std::string& child : names(opened.get(), ok)) {
+        struct stat entry {};
+        if (::fstatat(opened.get(), child.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT)
+                continue;
             return false;
-    if (!ok)
-        return fail(error, "cannot list " + path);
-    if (::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
-        return fail(error, "cannot remove " + path);
+        }
+        if (S_ISDIR(entry.st_mode))
+            level.folders.push_back(child);
+        else if (::unlinkat(opened.get(), child.c_str(), 0) != 0 && errno != ENOENT)
+            return false;
+    }
+    return ok;
+}
+
+// Removes the tree depth first with two descriptors at most, whatever its depth: the way back up goes
+// through "..", checked against the folder recorded on the way down, so a folder moved meanwhile stops the
+// removal instead of taking it elsewhere.
+bool removeFolderTree(int parentFd, const std::string& name, const std::string& top, std::string& error) {
+    std::vector<FolderLevel> levels(1);
+    Fd current;
+    if (!enterFolder(parentFd, name, current, levels.back()))
+        return fail(error, "cannot empty " + top);
+    while (!levels.empty()) {
+        FolderLevel& level = levels.back();
+        if (!level.folders.empty()) {
+            const std::string child = std::move(level.folders.back());
+            level.folders.pop_back();
+            Fd sub;
+            FolderLevel next{};
+            if (!enterFolder(current.get(), child, sub, next)) {
+                if (errno == ENOENT)
+                    continue;
+                levels.push_back(next);
+                return fail(error, "cannot empty " + folderPath(top, levels));
+            }
+            current = std::move(sub);
+            levels.push_back(std::move(next));
+            continue;
+        }
+        if (levels.size() == 1) {
+            current = Fd();
+            if (::unlinkat(parentFd, level.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+                return fail(error, "cannot remove " + top);
+            return true;
+        }
+        Fd up(::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat info {};
+        const FolderLevel& parent = levels[levels.size() - 2];
+        if (!up || ::fstat(up.get(), &info) != 0 || info.st_dev != parent.device ||
+            info.st_ino != parent.inode) {
+            if (up)
+                errno = ESTALE;
+            return fail(error, "cannot go back up from " + folderPath(top, levels));
+        }
+        current = std::move(up);
+        if (::unlinkat(current.get(), level.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+            return fail(error, "cannot remove " + folderPath(top, levels));
+        levels.pop_back();
+    }
     return true;
 }
 
@@ -176,7 +241,15 @@ bool removeTree(const std::string& path, std::string& error) {
     Fd dir(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
         return errno == ENOENT ? true : fail(error, "cannot open " + parent);
-    return removeIn(dir.get(), name, path, error);
+    struct stat info {};
+    if (::fstatat(dir.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? true : fail(error, "cannot read " + path);
+    if (!S_ISDIR(info.st_mode)) {
+        if (::unlinkat(dir.get(), name.c_str(), 0) != 0 && errno != ENOENT)
+            return fail(error, "cannot remove " + path);
+        return true;
+    }
+    return removeFolderTree(dir.get(), name, path, error);
 }
 
 } // namespace TreeCopy

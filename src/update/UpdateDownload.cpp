@@ -60,11 +60,26 @@ QString transportText(const QNetworkReply& reply, bool refusedRedirect) {
     case QNetworkReply::SslHandshakeFailedError:
         return QStringLiteral("和更新服务器的安全连接没建立起来");
     case QNetworkReply::TooManyRedirectsError:
+        return QStringLiteral("更新服务器转来转去，没有给出回答");
     case QNetworkReply::InsecureRedirectError:
         return QStringLiteral("服务器转去了不安全的地址");
     default:
         return QStringLiteral("网络出错（%1）").arg(reply.errorString());
     }
+}
+
+// A failure below HTTP: a refused redirect, a connection or time-out error, or redirects that never reached
+// an answer (Qt ends a loop with the last hop's 302, or a 100, and no error). Its description says more than
+// the status such a reply still carries.
+std::optional<QString> transportProblem(const QNetworkReply& reply, bool refusedRedirect, int redirects) {
+    const int code = reply.error();
+    if (refusedRedirect ||
+        (code >= QNetworkReply::ConnectionRefusedError && code <= QNetworkReply::UnknownNetworkError))
+        return transportText(reply, refusedRedirect);
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (redirects > 0 && status >= 100 && status < 400 && (status < 200 || status >= 300))
+        return QStringLiteral("更新服务器转来转去，没有给出回答");
+    return std::nullopt;
 }
 
 // One GET on this thread's own event loop. `onData` sees each piece of the body as it arrives and may
@@ -73,6 +88,7 @@ struct Transfer {
     QNetworkAccessManager manager;
     std::unique_ptr<QNetworkReply> reply;
     bool refusedRedirect = false;
+    int redirects = 0;
     std::exception_ptr error;
 
     template <typename OnData> void run(const QNetworkRequest& req, OnData onData) {
@@ -80,14 +96,20 @@ struct Transfer {
         reply.reset(manager.get(req));
         reply->setReadBufferSize(1 << 20); // a fast server must never pile the body up in memory
         QNetworkReply* raw = reply.get();
-        QObject::connect(raw, &QNetworkReply::redirected, raw, [this, raw](const QUrl& to) {
-            if (redirectAllowed(raw->url(), to)) {
-                emit raw->redirectAllowed();
-            } else {
-                refusedRedirect = true;
-                QMetaObject::invokeMethod(raw, &QNetworkReply::abort, Qt::QueuedConnection);
-            }
-        });
+        // Each hop is judged from the address it leaves: by the time the signal comes, the reply's own url()
+        // already names the new one.
+        QObject::connect(raw, &QNetworkReply::redirected, raw,
+                         [this, raw, hop = req.url()](const QUrl& to) mutable {
+                             const QUrl next = hop.resolved(to);
+                             if (redirectAllowed(hop, next)) {
+                                 hop = next;
+                                 ++redirects;
+                                 emit raw->redirectAllowed();
+                             } else {
+                                 refusedRedirect = true;
+                                 QMetaObject::invokeMethod(raw, &QNetworkReply::abort, Qt::QueuedConnection);
+                             }
+                         });
         QObject::connect(raw, &QNetworkReply::readyRead, raw, [this, raw, &onData] {
             if (error)
                 return;
@@ -144,13 +166,13 @@ QByteArray getFeed(const QUrl& url) {
         if (body.size() > maxFeedBytes)
             throw UpdateFailure(QStringLiteral("更新清单大得不像话，没有读"));
     });
-    if (transfer.refusedRedirect)
-        throw UpdateFailure(transportText(*transfer.reply, true));
+    if (const auto problem = transportProblem(*transfer.reply, transfer.refusedRedirect, transfer.redirects))
+        throw UpdateFailure(*problem);
     const auto status = transfer.status();
     if (status && *status != 200)
         throw UpdateFailure(QStringLiteral("更新清单取不到（HTTP %1）").arg(*status));
-    if (transfer.reply->error() != QNetworkReply::NoError || transfer.refusedRedirect)
-        throw UpdateFailure(transportText(*transfer.reply, transfer.refusedRedirect));
+    if (transfer.reply->error() != QNetworkReply::NoError)
+        throw UpdateFailure(transportText(*transfer.reply, false));
     if (!status)
         throw UpdateFailure(QStringLiteral("更新清单取不到（HTTP 0）"));
     body += transfer.reply->readAll();
@@ -220,13 +242,14 @@ QString fetch(const UpdateInfo& info, const QUrl& url, const QString& directory,
                 }
             }
         });
-        if (transfer.refusedRedirect)
-            throw UpdateFailure(transportText(*transfer.reply, true));
+        if (const auto problem =
+                transportProblem(*transfer.reply, transfer.refusedRedirect, transfer.redirects))
+            throw UpdateFailure(*problem);
         const auto status = transfer.status();
         if (status && *status != 200)
             throw UpdateFailure(QStringLiteral("安装包下载不下来"));
-        if (transfer.reply->error() != QNetworkReply::NoError || transfer.refusedRedirect)
-            throw UpdateFailure(transportText(*transfer.reply, transfer.refusedRedirect));
+        if (transfer.reply->error() != QNetworkReply::NoError)
+            throw UpdateFailure(transportText(*transfer.reply, false));
         if (!status)
             throw UpdateFailure(QStringLiteral("安装包下载不下来"));
         if (!file)
@@ -293,25 +316,45 @@ bool versionAtLeast(const std::array<qint64, 3>& system, const QString& required
     return system >= versionTriple(required);
 }
 
+#if !defined(__APPLE__)
+namespace {
+
+// One value of the distribution's os-release file, quotes taken off; empty when absent.
+QString osRelease(const QByteArray& key) {
+    QFile release(QStringLiteral("/etc/os-release"));
+    if (!release.open(QIODevice::ReadOnly))
+        release.setFileName(QStringLiteral("/usr/lib/os-release"));
+    if (!release.isOpen() && !release.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : release.readAll().split('\n')) {
+        if (!line.startsWith(key + '='))
+            continue;
+        QString value = QString::fromUtf8(line.mid(key.size() + 1)).trimmed();
+        if (value.size() >= 2 && (value.startsWith(QLatin1Char('"')) || value.startsWith(QLatin1Char('\''))))
+            value = value.mid(1, value.size() - 2);
+        return value;
+    }
+    return {};
+}
+
+} // namespace
+#endif
+
 std::array<qint64, 3> systemVersion() {
 #if defined(__APPLE__)
     const QOperatingSystemVersion current = QOperatingSystemVersion::current();
     return {current.majorVersion(), std::max(0, current.minorVersion()), std::max(0, current.microVersion())};
 #else
-    QFile release(QStringLiteral("/etc/os-release"));
-    if (!release.open(QIODevice::ReadOnly))
-        release.setFileName(QStringLiteral("/usr/lib/os-release"));
-    if (!release.isOpen() && !release.open(QIODevice::ReadOnly))
-        return {0, 0, 0};
-    for (const QByteArray& line : release.readAll().split('\n')) {
-        if (!line.startsWith("VERSION_ID="))
-            continue;
-        QString value = QString::fromUtf8(line.mid(11)).trimmed();
-        if (value.size() >= 2 && (value.startsWith(QLatin1Char('"')) || value.startsWith(QLatin1Char('\''))))
-            value = value.mid(1, value.size() - 2);
-        return versionTriple(value);
-    }
-    return {0, 0, 0};
+    return versionTriple(osRelease("VERSION_ID"));
+#endif
+}
+
+QString systemName() {
+#if defined(__APPLE__)
+    return QStringLiteral("macOS");
+#else
+    const QString name = osRelease("NAME");
+    return name.isEmpty() ? QStringLiteral("Linux") : name;
 #endif
 }
 

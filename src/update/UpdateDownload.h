@@ -45,6 +45,8 @@ bool versionAtLeast(const std::array<qint64, 3>& system, const QString& required
 
 // The running system's version: macOS's own; on Linux the distribution's VERSION_ID (Debian 12 → 12.0.0).
 std::array<qint64, 3> systemVersion();
+// The running system's own name, as its version is compared: "macOS", or the distribution's NAME.
+QString systemName();
 bool systemAtLeast(const QString& required);
 
 } // namespace UpdateDownload

@@ -88,4 +88,19 @@ void removeItem(const QString& path) {
     TreeCopy::removeTree(QFile::encodeName(path).toStdString(), ignored);
 }
 
+void prepareMountPoint(const QString& mountPoint, const QString& prefix) {
+    const QDir parent = QFileInfo(mountPoint).absoluteDir();
+    for (const QString& name :
+         parent.entryList({prefix + QLatin1Char('*')},
+                          QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+        removeItem(parent.filePath(name));
+    const QByteArray path = QFile::encodeName(mountPoint);
+    if (QFileInfo(mountPoint).exists() || QFileInfo(mountPoint).isSymLink()) {
+        QByteArray aside = path + ".stale-XXXXXX";
+        if (::mkdtemp(aside.data()))
+            ::rename(path.constData(), aside.constData());
+    }
+    QDir().mkpath(mountPoint);
+}
+
 } // namespace UpdateFiles

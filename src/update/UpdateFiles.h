@@ -35,4 +35,10 @@ void swapIntoPlace(const QString& staged, const QString& bundle);
 // Removes a file or a tree, also folders without write permission. Errors are ignored.
 void removeItem(const QString& path);
 
+// Makes `mountPoint` a new, empty folder. Whatever an earlier, interrupted staging left beside it under the
+// name prefix `prefix` (mount points of any build, the disk-image tool's scratch folders) is removed first;
+// what cannot be removed is moved aside under that prefix, so a left-over never blocks the next attach and
+// the next staging tries again.
+void prepareMountPoint(const QString& mountPoint, const QString& prefix);
+
 } // namespace UpdateFiles

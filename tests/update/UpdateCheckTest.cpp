@@ -9,7 +9,10 @@
 
 #include <QCryptographicHash>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
@@ -44,6 +47,10 @@ protected:
 // What the feed says, where it lies, and what the user ends up seeing (empty: idle with a fresh lastChecked).
 TEST_F(UpdateCheck, feedOutcomes) {
     const QString mismatch = "检查更新没成功：下载的安装包和清单对不上（sha256），已丢掉";
+    // The system as the diagnostics report names it, without its version.
+    const QString systemName = UpdateDownload::systemName();
+    EXPECT_TRUE(!systemName.isEmpty() && QSysInfo::prettyProductName().startsWith(systemName))
+        << systemName.toStdString();
     struct Case {
         LocalHttpServer::Answer feed;
         QString expected;
@@ -51,8 +58,12 @@ TEST_F(UpdateCheck, feedOutcomes) {
     };
     const std::vector<Case> cases{
         {{200, feed(57, "x.dmg")}, ""},
-        {{200, feed(58, "x.dmg", {{"minimumSystemVersion", "99"}})}, "新版本 2.0 要 macOS 99 以上"},
+        {{200, feed(58, "x.dmg", {{"minimumSystemVersion", "99"}})},
+         "新版本 2.0 要 " + systemName + " 99 以上"},
         {{404, "gone"}, "检查更新没成功：更新清单取不到（HTTP 404）"},
+        {{302, "", true, {}, server.url("/loop.json")},
+         "检查更新没成功：更新服务器转来转去，没有给出回答",
+         "/loop.json"},
         {{200, "<html>"}, "检查更新没成功：更新清单不是有效的 JSON"},
         {{200, R"({"version":"2.0","build":"58","url":"x","sha256":"a"})"},
          "检查更新没成功：更新清单里的「build」类型不对"},
@@ -174,7 +185,11 @@ TEST_F(Download, failuresLeaveNoFile) {
          {Case{{404, "nope"}, {}, refused}, Case{{302, ""}, {}, refused},
           Case{{200, body, true, 300'000}, {}, "更新服务器中途断开了连接"},
           Case{{200, body}, 500'000, refused}, Case{{200, body, false}, 500'000, refused},
-          Case{{301, "", true, {}, "http://example.invalid/x"}, {}, "服务器转去了不安全的地址"}}) {
+          Case{{301, "", true, {}, "http://example.invalid/x"}, {}, "服务器转去了不安全的地址"},
+          Case{{302, "", true, {}, server.url("/image.dmg").replace("http:", "https:")},
+               {},
+               "服务器转去了不安全的地址"},
+          Case{{302, "", true, {}, server.url("/image.dmg")}, {}, "更新服务器转来转去，没有给出回答"}}) {
         server.set("/image.dmg", c.answer);
         QString message = "<no failure>";
         try {
@@ -185,6 +200,18 @@ TEST_F(Download, failuresLeaveNoFile) {
         EXPECT_EQ(message, c.expected) << c.answer.status;
         EXPECT_FALSE(QFileInfo::exists(target));
     }
+}
+
+// Each hop judged from the address it leaves.
+TEST(UpdateHelpers, redirectRule) {
+    for (auto [from, to, allowed] : {std::tuple{"https://a.example/f", "https://b.example/g", true},
+                                     {"http://127.0.0.1:8/f", "http://localhost:9/g", true},
+                                     {"https://a.example/f", "http://127.0.0.1/g", false},
+                                     {"http://a.example/f", "http://127.0.0.1/g", false},
+                                     {"http://127.0.0.1/f", "http://a.example/g", false},
+                                     {"http://127.0.0.1/f", "https://a.example/g", false},
+                                     {"https://a.example/f", "file:///etc/passwd", false}})
+        EXPECT_EQ(UpdateDownload::redirectAllowed(QUrl(from), QUrl(to)), allowed) << from << " → " << to;
 }
 
 TEST(UpdateHelpers, systemVersions) {

@@ -9,6 +9,10 @@
 #include <QProcess>
 #include <QSettings>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // A controller that leaves the background item alone, so only the update path under test runs.
 class UpdateController : public ConnectorController {
 public:
@@ -77,10 +81,28 @@ inline bool makeReleaseBundle(const QString& path, const QString& build) {
     return sign(path);
 }
 
-// A gzip-compressed tar of the entries of `folder`.
+// A gzip-compressed tar of the entries of `folder`, in pax format (bsdtar's default: names outside ASCII
+// are written as UTF-8 in extended headers).
 inline bool makeImage(const QString& folder, const QString& image) {
     const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    return runProgram(QStringLiteral("/bin/tar"), QStringList{"-czf", image, "-C", folder} + entries) == 0;
+    return runProgram(QStringLiteral("/bin/tar"),
+                      QStringList{"--format=pax", "-czf", image, "-C", folder} + entries) == 0;
+}
+
+// `levels` nested folders "d" under `path`, none writable, made one level at a time: the whole path is far
+// longer than any the system accepts at once.
+inline void makeDeepTree(const QString& path, int levels) {
+    QDir().mkpath(path);
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < levels && fd >= 0; ++i) {
+        ::mkdirat(fd, "d", 0755);
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::fchmod(fd, 0555);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd >= 0)
+        ::close(fd);
 }
 
 // The feed override the controller reads before the Info dictionary.

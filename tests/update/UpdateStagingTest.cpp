@@ -2,6 +2,7 @@
 
 #include "BundleSignature.h"
 #include "RunTask.h"
+#include "UnpackedTree.h"
 #include "UpdateFailure.h"
 
 #include <QCryptographicHash>
@@ -10,6 +11,7 @@
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/sysmacros.h>
 
 namespace {
@@ -59,8 +61,18 @@ public:
 
 TEST_F(Staging, stagesTheConnectorUnderTheRunningBundlesName) {
     makeBundle(content + "/A Stranger.app", "58", "com.example.other"); // listed first, passed over
-    ASSERT_TRUE(makeReleaseBundle(content + "/Orvane Renamed.app", "58"));
+    ASSERT_TRUE(makeReleaseBundle(content + "/Orvane 新版.app", "58"));
+    // Left by killed stagings: a tree deeper than descriptors may be open, and an attach's scratch.
+    makeDeepTree(mountPoint, 1'000);
+    TestSupport::writeFile(mountPoint + "-57.attach-Xy12Zq/A.app/x", "x");
+    rlimit descriptors{};
+    ::getrlimit(RLIMIT_NOFILE, &descriptors);
+    const rlimit lowered{std::min<rlim_t>(256, descriptors.rlim_cur), descriptors.rlim_max};
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
     const QString staged = stage();
+    ::setrlimit(RLIMIT_NOFILE, &descriptors);
+    EXPECT_EQ(QDir(ConnectorPaths::updatesDir()).entryList({"mount-*"}, QDir::AllEntries | QDir::Hidden),
+              QStringList());
     EXPECT_EQ(QFileInfo(staged).fileName(), "Orvane 连接器.app");
     EXPECT_EQ(QFileInfo(QFileInfo(staged).absolutePath()).absolutePath(), root.file("Applications"));
     EXPECT_EQ(QFileInfo(staged + "/Contents/Resources/current").symLinkTarget(),
@@ -119,6 +131,15 @@ TEST_F(Staging, refusals) {
     tools.copy = root.file("missing-ditto");
     EXPECT_EQ(stage(), "新版本拷不出来");
     EXPECT_FALSE(QFileInfo::exists(mountPoint));
+    // A link in the attached image to the installed bundle is never read as the new connector.
+    QDir(content).removeRecursively();
+    makeBundle(content + "/Other.app", "58", "com.example.other");
+    const QString linking = "#!/bin/sh\n'" + tools.diskImage +
+                            "' \"$@\" || exit 1\n[ \"$1\" != attach ] || " + "{ chmod u+w '" + mountPoint +
+                            "' && ln -s '" + running + "' '" + mountPoint + "/Evil.app'; }\n";
+    TestSupport::writeFile(root.file("hdiutil-link"), linking.toUtf8(), 0755);
+    tools.diskImage = root.file("hdiutil-link");
+    EXPECT_EQ(stage(), "安装包里没有 Orvane 连接器");
 }
 
 struct Member {
@@ -128,6 +149,30 @@ struct Member {
     QByteArray link = {}; // symlink target, or the target of a hard link when `hard`
     bool hard = false;
 };
+
+// Links judged where they lead through the whole tree, the links before and after them included.
+TEST(HostileImages, linksResolveThroughTheTree) {
+    using Links = std::vector<std::pair<std::string, std::string>>; // name, target ("" for a folder)
+    const std::vector<std::pair<Links, bool>> cases{
+        {{{"A.app/Contents/current", "../Resources/missing"}}, true},
+        {{{"b/c", ""}, {"a/l1", "l2/.."}, {"a/l2", "../b/c"}}, true},
+        {{{"a/self", "."}, {"a/esc", "self/self/../.."}}, false},
+        {{{"a/x/y/esc", "d/../../.."}, {"a/x/y/d", ".."}}, false},
+        {{{"a/up", ".."}}, false},
+        {{{"a/f", "/etc"}}, false},
+        {{{"a/b", "c"}, {"a/c", "b"}}, false},
+        {{{"a/l", "."}, {"a/l/f", ""}}, false},
+        {{{"a/l", "x"}, {"a/l", "y"}}, false},
+    };
+    for (const auto& [links, inside] : cases) {
+        UnpackedTree tree(100);
+        bool recorded = true;
+        for (const auto& [name, target] : links)
+            recorded = recorded && (target.empty() ? tree.addFolder(name) : tree.addLink(name, target));
+        EXPECT_EQ(recorded && tree.allLinksStayInside(), inside)
+            << links.back().first << " → " << links.back().second;
+    }
+}
 
 // Archives a hostile server could send: none may write anything outside the mount point.
 TEST(HostileImages, nothingLandsOutsideTheMountPoint) {
@@ -143,6 +188,12 @@ TEST(HostileImages, nothingLandsOutsideTheMountPoint) {
         {{"A.app/h", AE_IFREG, 0644, outside, true}},
         {{"A.app/null", AE_IFCHR, 0666}},
         {{"A.app/run", AE_IFREG, 04755}},
+        {{"zz/d/self", AE_IFLNK, 0777, "."},
+         {"zz/d/esc", AE_IFLNK, 0777, "self/self/self/self/self/self/../../../../../../../"},
+         {"Evil.app", AE_IFLNK, 0777, "zz/d/esc"}},
+        {{"A.app/x/y/esc", AE_IFLNK, 0777, "d/../../.."},
+         {"A.app/x/y/d", AE_IFLNK, 0777, ".."}}, // d comes later
+        {{QByteArray("d/").repeated(1'000) + "f"}},
     };
     for (const auto& members : cases) {
         archive* a = archive_write_new();
@@ -165,8 +216,9 @@ TEST(HostileImages, nothingLandsOutsideTheMountPoint) {
             archive_entry_free(e);
         }
         archive_write_free(a);
-        EXPECT_NE(runProgram(helpers().diskImage, {"attach", "-mountpoint", mount, image}), 0)
-            << members[0].name.constData();
+        EXPECT_EQ(runProgram(helpers().diskImage, {"attach", "-mountpoint", mount, image}),
+                  1) // refused, not crashed
+            << members[0].name.left(60).constData();
         EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(outside)));
         EXPECT_EQ(QDir(dir.file("a/b")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                   QStringList{"mount"});

@@ -2,6 +2,7 @@
 
 #include "RelativePath.h"
 #include "TreeCopy.h"
+#include "UnpackedTree.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -70,6 +71,12 @@ void makeReadOnly(const std::string& path) {
     ::chmod(path.c_str(), info.st_mode & 0555);
 }
 
+// libarchive's text for its last error; it has none for some failures (a null pointer then).
+std::string archiveError(archive* a) {
+    const char* text = archive_error_string(a);
+    return text ? text : "unknown error";
+}
+
 struct ReadArchive {
     archive* a = archive_read_new();
     ~ReadArchive() { archive_read_free(a); }
@@ -85,7 +92,7 @@ bool unpackHere(const std::string& image, std::string& error) {
     archive_read_support_format_tar(in.a);
     archive_read_support_format_gnutar(in.a);
     if (archive_read_open_filename(in.a, image.c_str(), 1 << 20) != ARCHIVE_OK) {
-        error = std::string("cannot open the image: ") + archive_error_string(in.a);
+        error = std::string("cannot open the image: ") + archiveError(in.a);
         return false;
     }
     WriteDisk out;
@@ -95,13 +102,14 @@ bool unpackHere(const std::string& image, std::string& error) {
                                               ARCHIVE_EXTRACT_NO_OVERWRITE | ARCHIVE_EXTRACT_UNLINK);
     int members = 0;
     long long unpacked = 0;
+    UnpackedTree tree(maxMembers);
     for (;;) {
         archive_entry* entry = nullptr;
         const int status = archive_read_next_header(in.a, &entry);
         if (status == ARCHIVE_EOF)
             break;
         if (status != ARCHIVE_OK) {
-            error = std::string("unreadable image: ") + archive_error_string(in.a);
+            error = std::string("unreadable image: ") + archiveError(in.a);
             return false;
         }
         const char* rawName = archive_entry_pathname(entry);
@@ -120,18 +128,26 @@ bool unpackHere(const std::string& image, std::string& error) {
             error = "special file in the image: " + name;
             return false;
         }
-        // A small image must not unpack into a full disk.
+        // A small image must not unpack into a full disk, nor into a tree too deep to walk or remove.
         unpacked += std::max<la_int64_t>(0, archive_entry_size(entry));
-        if (++members > maxMembers || unpacked > maxUnpackedBytes) {
-            error = "the image unpacks into more than it may: " + name;
+        if (++members > maxMembers || unpacked > maxUnpackedBytes ||
+            components(name).size() > static_cast<size_t>(maxDepth)) {
+            error = "the image unpacks into more than it may: " + name.substr(0, 200);
             return false;
         }
         if (mode & (S_ISUID | S_ISGID | S_ISVTX)) {
             error = "set-id bit in the image: " + name;
             return false;
         }
-        if (type == AE_IFLNK && !RelativePath::linkStaysInside(
-                                    name, archive_entry_symlink(entry) ? archive_entry_symlink(entry) : "")) {
+        const char* target = archive_entry_symlink(entry);
+        const bool recorded = type == AE_IFDIR   ? tree.addFolder(name)
+                              : type == AE_IFREG ? tree.addFile(name)
+                                                 : tree.addLink(name, target ? target : "");
+        if (!recorded) {
+            error = "the image writes through a link or a file, or holds too much: " + name;
+            return false;
+        }
+        if (type == AE_IFLNK && !tree.linkStaysInside(name)) {
             error = "link leaving the image: " + name;
             return false;
         }
@@ -140,7 +156,7 @@ bool unpackHere(const std::string& image, std::string& error) {
         archive_entry_set_uid(entry, ::getuid());
         archive_entry_set_gid(entry, ::getgid());
         if (archive_write_header(out.a, entry) != ARCHIVE_OK) {
-            error = std::string("cannot unpack ") + name + ": " + archive_error_string(out.a);
+            error = std::string("cannot unpack ") + name + ": " + archiveError(out.a);
             return false;
         }
         if (type == AE_IFREG && archive_entry_size(entry) > 0) {
@@ -152,26 +168,31 @@ bool unpackHere(const std::string& image, std::string& error) {
                 if (r == ARCHIVE_EOF)
                     break;
                 if (r != ARCHIVE_OK) {
-                    error = std::string("unreadable image: ") + archive_error_string(in.a);
+                    error = std::string("unreadable image: ") + archiveError(in.a);
                     return false;
                 }
                 if (archive_write_data_block(out.a, block, size, offset) != ARCHIVE_OK) {
-                    error = std::string("cannot unpack ") + name + ": " + archive_error_string(out.a);
+                    error = std::string("cannot unpack ") + name + ": " + archiveError(out.a);
                     return false;
                 }
             }
         }
         if (archive_write_finish_entry(out.a) != ARCHIVE_OK) {
-            error = std::string("cannot unpack ") + name + ": " + archive_error_string(out.a);
+            error = std::string("cannot unpack ") + name + ": " + archiveError(out.a);
             return false;
         }
     }
     if (archive_write_close(out.a) != ARCHIVE_OK) {
-        error = std::string("cannot finish unpacking: ") + archive_error_string(out.a);
+        error = std::string("cannot finish unpacking: ") + archiveError(out.a);
         return false;
     }
     if (members == 0) {
         error = "the image is empty";
+        return false;
+    }
+    // A later member can change where an earlier link leads: every link is judged again in the whole tree.
+    if (!tree.allLinksStayInside()) {
+        error = "a link leaves the image through the links after it";
         return false;
     }
     return true;

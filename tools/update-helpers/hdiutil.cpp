@@ -4,11 +4,16 @@
 // Exit status 0 on success, 1 when the image cannot be attached or detached, 2 on wrong usage.
 #include "ImageArchive.h"
 
+#include <clocale>
 #include <iostream>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
+    // pax headers (bsdtar's default format) carry names as UTF-8, which libarchive converts through the
+    // locale's character set; without a UTF-8 one every name outside ASCII makes the image unreadable.
+    if (!std::setlocale(LC_CTYPE, "C.UTF-8"))
+        std::setlocale(LC_CTYPE, "");
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     if (!args.empty() && args[0] == "attach") {

@@ -67,8 +67,8 @@ StatusItemController::StatusItemController(ConnectorController& controller, Open
             Qt::QueuedConnection);
 
     watchForTray();
-    // The menu, like every widget, hears of a new application palette; a new screen may bring a new density.
-    menu_->installEventFilter(this);
+    // A new screen may bring a new density. (The picture does not follow the palette: panels keep their own
+    // colours.)
     connect(qGuiApp, &QGuiApplication::screenAdded, this, &StatusItemController::redrawIcon);
 
     // 6.
@@ -211,13 +211,7 @@ void StatusItemController::updateIcon() {
     emit toolTipSet(toolTip);
 }
 
-bool StatusItemController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == menu_.get() && event->type() == QEvent::ApplicationPaletteChange)
-        redrawIcon();
-    return QObject::eventFilter(watched, event);
-}
-
-// The image is drawn for the palette and the screens of the moment: forget it, so the next update draws anew.
+// The image is drawn for the screens of the moment: forget it, so the next update draws anew.
 void StatusItemController::redrawIcon() {
     iconState_.reset();
     updateIcon();

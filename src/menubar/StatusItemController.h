@@ -78,10 +78,6 @@ signals:
     // A refresh of the item's own 10-second loop has stored its fields.
     void refreshed();
 
-protected:
-    // A new palette (light or dark panels) or screen density redraws the icon.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private slots:
     // Shows the icon once a tray host is there.
     void checkTray();

@@ -13,12 +13,14 @@
 #include "RunningInstances.h"
 #include "StatusItemController.h"
 #include "StatusItemScreens.h"
+#include "StatusMenuRenderer.h"
 #include "StatusView.h"
 #include "linux/SystemdBackgroundService.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoroTimer>
+#include <QMenu>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
@@ -201,6 +203,17 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
                     LifecycleProbe::note(QStringLiteral("tooltip ") + tip);
                 last = tip;
             });
+    // The rows the menu was just rendered with (the status item renders first, connected before this), for
+    // comparing with what a tray host reads over D-Bus.
+    connect(&statusItem_->menu(), &QMenu::aboutToShow, this, [self] {
+        if (!self || !self->statusItem_)
+            return;
+        QStringList titles;
+        for (const MenuRow& row : self->statusItem_->renderer().rows())
+            if (!row.style.is<MenuRow::Style::Separator>())
+                titles << row.title;
+        LifecycleProbe::note(QStringLiteral("menu ") + titles.join(QLatin1Char('|')));
+    });
     StatusItemScreens::startIfAsked(*statusItem_);
 
     // 4. The automatic update schedule.

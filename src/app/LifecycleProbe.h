@@ -13,7 +13,9 @@
 //                                   "link <url> handled", "quit idle", "quit other-instance",
 //                                   "waiting for the old instance", "launched" (the launch's last step),
 //                                   "tray shown", "tray missing", "tooltip <text>" (when it changes),
-//                                   "refreshed" (each refresh of the status item's loop).
+//                                   "refreshed" (each refresh of the status item's loop),
+//                                   "menu <title>|<title>|…" (the rows, separators left out, each time the
+//                                   menu opens).
 //                                   The clock is the system's monotonic clock, comparable across processes.
 //   ORVANE_CONNECTOR_PROBE_CLOSE_WINDOW_MS=<n>   close the main window (as its close button does) n ms after
 //                                   it was first shown.

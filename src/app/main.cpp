@@ -48,6 +48,9 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(ConnectorPaths::connectorBundleID);
+    // StatusNotifier hosts list the item, and head its tool tip, by this name. Settings and paths do not
+    // derive from it.
+    QCoreApplication::setApplicationName(QStringLiteral("Orvane 连接器"));
     // Closing the main window never ends the application: the status item stays.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -32,9 +32,11 @@ void appendArc(QPainterPath& path, QPointF centre, qreal radius, qreal from, qre
     }
 }
 
-// The drawing in the 18 × 18 point space, origin top left, y downwards.
-void draw(QPainter& painter, State state, const QColor& ink) {
+// The drawing in the 18 × 18 point space, origin top left, y downwards. `widen` thickens every line and the
+// dot by that many points, for the edge drawn under the lines; only the first pass clears the badge's disc.
+void draw(QPainter& painter, State state, const QColor& ink, qreal widen = 0, bool clearDisc = true) {
     painter.setRenderHint(QPainter::Antialiasing);
+    const qreal width = 1.3 + widen;
 
     QPainterPath housing;
     housing.moveTo(4.125, 15.75);
@@ -42,17 +44,17 @@ void draw(QPainter& painter, State state, const QColor& ink) {
     appendArc(housing, {9, 7.875}, 4.875, 180, 360, false);
     housing.lineTo(13.875, 15.75);
     housing.closeSubpath();
-    QPen housingPen(ink, 1.3, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
+    QPen housingPen(ink, width, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
     if (state == State::stopped) {
         // Qt measures dash lengths in units of the pen width.
-        housingPen.setDashPattern({1.5 / 1.3, 1.3 / 1.3});
+        housingPen.setDashPattern({1.5 / width, 1.3 / width});
         housingPen.setDashOffset(0);
     }
     painter.strokePath(housing, housingPen);
 
     QColor promptInk = ink;
     promptInk.setAlphaF(ink.alphaF() * (state == State::stopped ? 0.45 : 1.0));
-    QPen promptPen(promptInk, 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    QPen promptPen(promptInk, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     QPainterPath prompt;
     prompt.moveTo(6.3, 9.5);
     prompt.lineTo(8, 10.9);
@@ -63,19 +65,23 @@ void draw(QPainter& painter, State state, const QColor& ink) {
 
     if (state != State::attention && state != State::busy)
         return;
-    painter.setCompositionMode(QPainter::CompositionMode_Clear);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::black);
-    painter.drawEllipse(QRectF(11.2, 0.2, 6.8, 6.8));
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (clearDisc) {
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        painter.drawEllipse(QRectF(11.2, 0.2, 6.8, 6.8));
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
     if (state == State::attention) {
+        painter.setPen(Qt::NoPen);
         painter.setBrush(ink);
-        painter.drawEllipse(QRectF(12.2, 1.2, 4.8, 4.8));
+        painter.drawEllipse(
+            QRectF(12.2, 1.2, 4.8, 4.8).adjusted(-widen / 2, -widen / 2, widen / 2, widen / 2));
     } else {
         QPainterPath arc;
         appendArc(arc, {14.6, 3.6}, 2.3, -30, 240, true);
         painter.setBrush(Qt::NoBrush);
-        painter.strokePath(arc, QPen(ink, 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.strokePath(arc, QPen(ink, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     }
 }
 
@@ -95,14 +101,19 @@ QString accessibilityDescription(State state) {
     return {};
 }
 
-QImage render(State state, qreal devicePixelRatio, const QColor& ink) {
+QImage render(State state, qreal devicePixelRatio, const QColor& ink, std::optional<QColor> edge) {
     const int side = int(std::ceil(points * devicePixelRatio));
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     image.setDevicePixelRatio(devicePixelRatio);
     image.setText(QStringLiteral("Description"), accessibilityDescription(state));
     QPainter painter(&image);
-    draw(painter, state, ink);
+    if (edge) {
+        draw(painter, state, *edge, edgeWidth * 2, true);
+        draw(painter, state, ink, 0, false);
+    } else {
+        draw(painter, state, ink);
+    }
     return image;
 }
 
@@ -117,15 +128,14 @@ QList<qreal> screenRatios() {
 }
 
 QIcon image(State state) {
-    // Panels on Linux show the picture as it is, so it takes the colour of the tray's text to stay visible on
-    // light and dark panels alike.
-    const QColor ink = QGuiApplication::palette().color(QPalette::WindowText);
+    // Linux panels show the picture as it is, and the connector cannot know their colour: a light drawing
+    // with a dark edge stands out on dark and light panels alike.
     QIcon icon;
     for (const qreal ratio : screenRatios())
-        icon.addPixmap(QPixmap::fromImage(render(state, ratio, ink)));
+        icon.addPixmap(QPixmap::fromImage(render(state, ratio, panelInk, panelEdge)));
     // Trays that ask for a plain 1× picture of a size of their own get the nearest sharp one.
     if (!screenRatios().contains(1.0))
-        icon.addPixmap(QPixmap::fromImage(render(state, 1.0, ink)));
+        icon.addPixmap(QPixmap::fromImage(render(state, 1.0, panelInk, panelEdge)));
     return icon;
 }
 

@@ -31,13 +31,6 @@ qint64 startStepsLeft(const ConnectorController& c) {
     return progress.remaining();
 }
 
-// Whether the tray is a StatusNotifierItem host on the session bus (KDE Plasma, GNOME with the AppIndicator
-// extension). Qt then exports the menu over D-Bus, where widget rows are not shown.
-bool trayPlatform() {
-    const QString platform = QGuiApplication::platformName();
-    return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
-}
-
 } // namespace
 
 StatusItemController::StatusItemController(ConnectorController& controller, OpenWindow openWindow,
@@ -62,12 +55,7 @@ StatusItemController::StatusItemController(ConnectorController& controller, Open
     connect(menu_.get(), &QMenu::aboutToShow, this, &StatusItemController::menuWillOpen);
     connect(menu_.get(), &QMenu::aboutToHide, this, &StatusItemController::menuDidClose);
     item_->setContextMenu(menu_.get());
-    // A left click opens the same menu where the tray does not do it by itself.
-    connect(item_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger && !menu_->isVisible())
-            menu_->popup(item_->geometry().isValid() ? item_->geometry().bottomLeft() : QCursor::pos());
-    });
-    detectExportedMenu();
+    connect(item_.get(), &QSystemTrayIcon::activated, this, &StatusItemController::clicked);
 
     // 4.
     updateIcon();
@@ -79,8 +67,8 @@ StatusItemController::StatusItemController(ConnectorController& controller, Open
             Qt::QueuedConnection);
 
     watchForTray();
-    // The menu, like every widget, hears of a new application palette; a new screen may bring a new density.
-    menu_->installEventFilter(this);
+    // A new screen may bring a new density. (The picture does not follow the palette: panels keep their own
+    // colours.)
     connect(qGuiApp, &QGuiApplication::screenAdded, this, &StatusItemController::redrawIcon);
 
     // 6.
@@ -223,13 +211,7 @@ void StatusItemController::updateIcon() {
     emit toolTipSet(toolTip);
 }
 
-bool StatusItemController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == menu_.get() && event->type() == QEvent::ApplicationPaletteChange)
-        redrawIcon();
-    return QObject::eventFilter(watched, event);
-}
-
-// The image is drawn for the palette and the screens of the moment: forget it, so the next update draws anew.
+// The image is drawn for the screens of the moment: forget it, so the next update draws anew.
 void StatusItemController::redrawIcon() {
     iconState_.reset();
     updateIcon();
@@ -239,6 +221,7 @@ void StatusItemController::watchForTray() {
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         item_->show();
         inTray_ = true;
+        detectTray();
         return;
     }
     qInfo("Orvane 连接器：没有找到系统托盘，状态栏图标等托盘出现后再显示；可从应用菜单打开连接器窗口。");
@@ -261,29 +244,43 @@ void StatusItemController::checkTray() {
     inTray_ = true;
     pollsTray_ = false;
     item_->show();
+    detectTray();
     qInfo("Orvane 连接器：系统托盘出现了，状态栏图标已显示。");
     emit shownInTray();
 }
 
-void StatusItemController::detectExportedMenu() {
-    if (!trayPlatform())
-        return;
+void StatusItemController::clicked(QSystemTrayIcon::ActivationReason reason) {
+    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::MiddleClick)
+        return; // the right click's menu is the tray's own business
+    const auto button =
+        reason == QSystemTrayIcon::Trigger ? TrayClick::Button::left : TrayClick::Button::middle;
+    const TrayClick::Action action = TrayClick::onClick(tray_, button, ConnectorSettings::startCompleted());
+    if (std::holds_alternative<TrayClick::PopUpMenu>(action) && !menu_->isVisible())
+        menu_->popup(item_->geometry().isValid() ? item_->geometry().bottomLeft() : QCursor::pos());
+    else if (const auto* show = std::get_if<TrayClick::ShowWindow>(&action); show && openWindow_)
+        openWindow_(show->page);
+}
+
+void StatusItemController::detectTray() {
     QDBusConnection bus = QDBusConnection::sessionBus();
+    tray_ = TrayClick::trayFor(QGuiApplication::platformName(), false);
     if (!bus.isConnected())
         return;
-    // Asked once, without waiting on the main thread, the same question Qt asks when it creates the icon.
+    // Qt asked the same question, synchronously, when the icon was first made; asked here again without
+    // waiting on the main thread.
     QDBusMessage ask = QDBusMessage::createMethodCall(
-        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    ask << QStringLiteral("org.kde.StatusNotifierWatcher")
-        << QStringLiteral("IsStatusNotifierHostRegistered");
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    ask << QStringLiteral("org.kde.StatusNotifierWatcher");
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask, 3000), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
         call->deleteLater();
-        const QDBusPendingReply<QVariant> reply = *call;
-        if (reply.isError() || !reply.value().toBool())
+        const QDBusPendingReply<bool> reply = *call;
+        tray_ = TrayClick::trayFor(QGuiApplication::platformName(), !reply.isError() && reply.value());
+        if (tray_ != TrayClick::Tray::statusNotifier)
             return;
-        qInfo("Orvane 连接器：托盘通过 D-Bus 显示菜单，菜单行改为普通菜单项。");
+        // The host draws the exported menu, where widget rows are not shown.
+        qInfo("Orvane 连接器：托盘通过 D-Bus 显示菜单，菜单行改为普通菜单项；左键单击打开连接器窗口。");
         renderer_->setPlainItems(true);
         menuNeedsUpdate();
     });

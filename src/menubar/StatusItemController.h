@@ -3,11 +3,13 @@
 #include "MenuBarIcon.h"
 #include "MenuCommand.h"
 #include "MenuSnapshot.h"
+#include "TrayClick.h"
 #include "WindowState.h"
 
 #include <QCoroTask>
 #include <QObject>
 #include <QPointer>
+#include <QSystemTrayIcon>
 
 #include <chrono>
 #include <functional>
@@ -16,7 +18,6 @@
 
 class ConnectorController;
 class QMenu;
-class QSystemTrayIcon;
 class QTimer;
 class StatusMenuRenderer;
 
@@ -59,6 +60,8 @@ public:
     std::optional<MenuBarIcon::State> iconState() const { return iconState_; }
     // True once the icon is shown in a tray.
     bool inTray() const { return inTray_; }
+    // How the icon reaches the panel, known shortly after it is shown.
+    TrayClick::Tray tray() const { return tray_; }
 
     // How often the controller is refreshed; 10 seconds. Tests shorten it before the first refresh ends.
     std::chrono::milliseconds refreshInterval{std::chrono::seconds(10)};
@@ -75,20 +78,17 @@ signals:
     // A refresh of the item's own 10-second loop has stored its fields.
     void refreshed();
 
-protected:
-    // A new palette (light or dark panels) or screen density redraws the icon.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private slots:
     // Shows the icon once a tray host is there.
     void checkTray();
     void redrawIcon();
+    void clicked(QSystemTrayIcon::ActivationReason reason);
 
 private:
     static QCoro::Task<void> refreshLoop(QPointer<StatusItemController> self);
     void changedLater();
     void watchForTray();
-    void detectExportedMenu();
+    void detectTray();
 
     ConnectorController& controller_;
     OpenWindow openWindow_;
@@ -99,6 +99,7 @@ private:
     bool menuOpen_ = false;
     std::optional<MenuBarIcon::State> iconState_;
     bool inTray_ = false;
+    TrayClick::Tray tray_ = TrayClick::Tray::embedded;
     bool pollsTray_ = false; // no tray announcements here: look again at each refresh
     int imageUpdates_ = 0;
     int toolTipUpdates_ = 0;

@@ -1,6 +1,10 @@
 #include "MenuBarIcon.h"
+#include "TrayClick.h"
 
+#include <QIcon>
 #include <QImage>
+#include <QPainter>
+#include <QPixmap>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -71,6 +75,52 @@ TEST(MenuBarIcon, SizesDescriptionsAndInk) {
     const QImage app = MenuBarIcon::applicationIcon(64);
     EXPECT_EQ(app.pixelColor(32, 6).rgb(), QColor(0xF0, 0x8A, 0x5D).rgb()) << "the brand square";
     EXPECT_EQ(app.pixelColor(0, 0).alpha(), 0) << "a rounded corner";
+}
+
+// WCAG contrast between two opaque colours.
+double relativeLuminance(QColor c) {
+    const auto channel = [](double v) {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+double contrast(QColor a, QColor b) {
+    const double la = relativeLuminance(a), lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The picture a panel shows, on dark and light panels: enough of the drawing stands out at 3:1 (the WCAG rule
+// for graphics), in every state, so the shape is seen and not only a stray pixel.
+TEST(MenuBarIcon, StandsOutOnDarkAndLightPanels) {
+    for (const State state : {State::normal, State::attention, State::busy, State::stopped}) {
+        for (const char* panel : {"#2b2b2b", "#333333", "#f0f0f0"}) {
+            QImage shown(18, 18, QImage::Format_ARGB32_Premultiplied);
+            shown.fill(QColor(panel));
+            QPainter(&shown).drawPixmap(0, 0, MenuBarIcon::image(state).pixmap(QSize(18, 18), 1.0));
+            int standingOut = 0;
+            for (int y = 0; y < 18; ++y)
+                for (int x = 0; x < 18; ++x)
+                    standingOut += contrast(shown.pixelColor(x, y), QColor(panel)) >= 3.0;
+            EXPECT_GE(standingOut, 30) << "state " << int(state) << " on " << panel;
+        }
+    }
+}
+
+// An X11 tray without a StatusNotifier watcher embeds the icon and gets the menu at it; with a watcher, and
+// on Wayland always, a left click opens the window on the page a reopen shows; a middle click does nothing.
+TEST(TrayClick, TheTrayKindDecidesWhatAClickDoes) {
+    using namespace TrayClick;
+    const std::tuple<const char*, bool, Button, bool, Action> cases[] = {
+        {"xcb", false, Button::left, true, PopUpMenu{}},
+        {"xcb", true, Button::left, true, ShowWindow{WindowPage::overview}},
+        {"wayland", false, Button::left, false, ShowWindow{WindowPage::start}},
+        {"wayland-egl", true, Button::left, true, ShowWindow{WindowPage::overview}},
+        {"xcb", false, Button::middle, true, Nothing{}},
+        {"wayland", true, Button::middle, false, Nothing{}},
+    };
+    for (const auto& [platform, watcher, button, startCompleted, expected] : cases)
+        EXPECT_EQ(onClick(trayFor(platform, watcher), button, startCompleted), expected)
+            << platform << watcher;
 }
 
 } // namespace

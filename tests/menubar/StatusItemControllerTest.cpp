@@ -12,7 +12,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QPalette>
 #include <QSystemTrayIcon>
 #include <gtest/gtest.h>
 
@@ -120,13 +119,6 @@ TEST_F(StatusItem, TwoAnnouncementsOfTheSameStateSetTheImageOnceAndTheToolTipTwi
     EXPECT_EQ(item->toolTipUpdates(), toolTips + 3) << "one run per announcement, none coalesced";
     EXPECT_EQ(item->imageUpdates(), images + 1) << "the state changed once";
     EXPECT_EQ(item->iconState(), State::normal);
-
-    QPalette dark = QGuiApplication::palette();
-    dark.setColor(QPalette::WindowText, Qt::white);
-    QApplication::setPalette(dark);
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return item->imageUpdates() == images + 2; }))
-        << "a new palette redraws the icon in its text colour";
-    EXPECT_EQ(item->item().icon().pixmap(18).toImage().pixelColor(10, 12).red(), 255);
 }
 
 TEST_F(StatusItem, PerformRunsEachCommand) {

@@ -3,9 +3,13 @@
 
 #include "RunTask.h"
 
+#include <QImage>
 #include <QMenu>
 #include <QWidgetAction>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -29,6 +33,47 @@ QList<MenuRow> menuRows() {
         row("diagnostics", S::action(C::openDiagnostics, false), "诊断…", false),
         row("quit", S::action(C::quit, false), "退出状态栏图标"),
     };
+}
+
+// What a D-Bus menu host shows for a label Qt was given: Qt turns the first "&" into dbusmenu's "_", and the
+// host reads "__" as "_" and drops a single "_" (the mnemonic marker).
+QString dbusShows(QString label) {
+    if (const qsizetype amp = label.indexOf(QLatin1Char('&')); amp >= 0 && amp < label.size() - 1)
+        label[amp] = QLatin1Char('_');
+    QString shown;
+    for (qsizetype i = 0; i < label.size(); ++i) {
+        if (label[i] == QLatin1Char('_') && i + 1 < label.size())
+            ++i;
+        shown += label[i];
+    }
+    return shown;
+}
+
+// Where a row's ink starts (its first column that differs from the row's background), and whether the row
+// holds a rule (one unbroken inked line over half its width), in the menu's picture.
+struct Ink {
+    int left = -1;
+    bool rule = false;
+};
+
+Ink inkOf(const QImage& image, const QRect& item) {
+    const QRect row = item.adjusted(0, 2, 0, -2); // clear of the menu frame's lines above and below
+    const QRgb background = image.pixel(row.left() + 1, row.top() + 1);
+    auto inked = [&](int x, int y) {
+        const QRgb p = image.pixel(x, y);
+        return std::abs(qGray(p) - qGray(background)) > 30;
+    };
+    Ink ink;
+    for (int y = row.top(); y <= row.bottom(); ++y) {
+        int run = 0;
+        for (int x = row.left(); x <= row.right(); ++x) {
+            run = inked(x, y) ? run + 1 : 0;
+            ink.rule = ink.rule || run > row.width() / 2;
+            if (run && (ink.left < 0 || x < ink.left))
+                ink.left = x;
+        }
+    }
+    return ink;
 }
 
 class Renderer : public ::testing::Test {
@@ -149,6 +194,45 @@ TEST_F(Renderer, PlainItemsCarryTheSameContent) {
     setUpdateRow(S::action(C::checkConnectorUpdate, true), "检查连接器更新");
     item("connector-update")->trigger();
     EXPECT_EQ(performed, QList<MenuCommand>{MenuCommand(C::checkConnectorUpdate)});
+}
+
+// Texts from the bridge, the feed or a file show every "&" and "_", drawn by Qt or exported over D-Bus.
+TEST_F(Renderer, OutsideTextsShowAsTheyAre) {
+    const QString outside = QStringLiteral("…?a=1&b=2 (R&D) my_repo");
+    const QStringList ids{"health",           "bridge",     "connector-section",
+                          "connector-update", "cli-result", "open-window"};
+    for (const QString& id : ids)
+        rows[at(id)].title = outside;
+    renderer.render(rows, menu);
+    for (const QString& id : ids) {
+        const QString shown = view(id) ? view(id)->title() : item(id)->iconText(); // iconText drops mnemonics
+        EXPECT_EQ(shown, outside) << id.toStdString();
+    }
+    renderer.setPlainItems(true);
+    renderer.render(rows, menu);
+    for (const QString& id : ids)
+        EXPECT_EQ(dbusShows(item(id)->text()), outside) << id.toStdString();
+}
+
+// Custom rows, plain items, notes and section headers start their texts at one left edge, and a section's
+// heading draws no rule of its own under the separator before it.
+TEST_F(Renderer, RowsShareOneLeftEdgeAndOneRule) {
+    rows.insert(at("connector-section"), MenuRow::separator("before-section"));
+    renderer.render(rows, menu);
+    showMenu();
+    const QImage image = menu.grab().toImage();
+    QList<int> edges;
+    std::string seen;
+    for (const char* id : {"health", "bridge", "connector-section", "connector-update", "cli-check",
+                           "cli-result", "open-window", "quit"}) {
+        const Ink ink = inkOf(image, menu.actionGeometry(item(id)));
+        edges << ink.left;
+        seen += std::string(id) + "@" + std::to_string(ink.left) + " ";
+        EXPECT_FALSE(ink.rule) << id;
+    }
+    const auto [low, high] = std::minmax_element(edges.begin(), edges.end());
+    EXPECT_LE(*high - *low, 2) << seen;
+    EXPECT_TRUE(inkOf(image, menu.actionGeometry(item("before-section"))).rule);
 }
 
 } // namespace

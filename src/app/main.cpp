@@ -1,4 +1,5 @@
 #include "AgentLauncher.h"
+#include "Brand.h"
 #include "Bundle.h"
 #include "ConnectorAppDelegate.h"
 #include "ConnectorPaths.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(ConnectorPaths::connectorBundleID);
+    QApplication::setFont(Brand::applicationFont(QApplication::font()));
     // Closing the main window never ends the application: the status item stays.
     QApplication::setQuitOnLastWindowClosed(false);
 

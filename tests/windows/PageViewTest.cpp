@@ -1,4 +1,6 @@
+#include "Brand.h"
 #include "ConnectorSettings.h"
+#include "Controls.h"
 #include "PageStates.h"
 #include "QrCode.h"
 #include "RunTask.h"
@@ -6,6 +8,7 @@
 #include "StatusRow.h"
 #include "TempHome.h"
 
+#include <QAccessible>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QProcess>
@@ -13,6 +16,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QTextLayout>
 #include <gtest/gtest.h>
 
 using A = ControllerTestAccess;
@@ -149,6 +153,28 @@ TEST(StatusView, PickerAndWindowStateFollowEachOther) {
     w.state.setPage(WindowPage::start);
     EXPECT_EQ(w.view->picker()->current(), 0);
     EXPECT_TRUE(w.start()->isVisible());
+    // Screen readers see all four segments and choose one by pressing it.
+    QAccessibleInterface* picker = QAccessible::queryAccessibleInterface(w.view->picker());
+    ASSERT_EQ(picker->childCount(), 4);
+    EXPECT_EQ(picker->child(1)->text(QAccessible::Name), QStringLiteral("概览"));
+    picker->child(3)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(w.state.page(), WindowPage::settings);
+    EXPECT_TRUE(picker->child(3)->state().selected);
+}
+
+// Chinese breaks between any two characters; no width may leave one character of a word alone on a line.
+TEST(Controls, LinesKeepRunEndsTogether) {
+    const QString text = Controls::keepRunEndsTogether(QStringLiteral("装了，还没登录账号"));
+    for (int width = 24; width <= 120; ++width) {
+        QTextLayout layout(text, Brand::font(11));
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            const QString shown = text.mid(line.textStart(), line.textLength()).remove(QChar(0x2060));
+            EXPECT_NE(shown.trimmed().size(), 1) << width << "px: " << shown.toStdString();
+        }
+        layout.endLayout();
+    }
 }
 
 TEST(StatusView, RefreshLoopRunsOnlyWhileShown) {

@@ -57,7 +57,7 @@ struct Ink {
 };
 
 Ink inkOf(const QImage& image, const QRect& item) {
-    const QRect row = item.adjusted(0, 2, 0, -2); // clear of the menu frame's lines above and below
+    const QRect row = item.adjusted(4, 2, -4, -2); // clear of the menu frame's lines
     const QRgb background = image.pixel(row.left() + 1, row.top() + 1);
     auto inked = [&](int x, int y) {
         const QRgb p = image.pixel(x, y);

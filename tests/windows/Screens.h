@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <cstdlib>
+#include <string>
 
 // Page and card screenshots: rendered offscreen and written as <dir>/<name>.png, where <dir> is
 // $CONNECTOR_SCREENS_DIR or else the build folder's screens/.
@@ -107,13 +108,14 @@ inline QStringList layoutProblems(QWidget& top) {
     return problems;
 }
 
-// Lays `widget` out, writes its picture as `name`.png and returns the layout's problems (and a failed write).
-inline QStringList check(QWidget& widget, const QString& name) {
+// Lays `widget` out, writes its picture as `name`.png and returns the layout's problems (and a failed write),
+// one a line; empty when there are none.
+inline std::string check(QWidget& widget, const QString& name) {
     const bool written = !write(widget, name).isEmpty();
     QStringList problems = layoutProblems(widget);
     if (!written)
         problems << QStringLiteral("no picture written for ") + name;
-    return problems;
+    return problems.join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace Screens

@@ -67,13 +67,9 @@ inline QString write(QWidget& widget, const QString& name) {
 // its parent (a scroll area's content excepted), a button not made in the house style.
 inline QStringList layoutProblems(QWidget& top) {
     QStringList problems;
-    auto name = [](const QWidget* w) {
-        const auto* label = qobject_cast<const QLabel*>(w);
-        const auto* button = qobject_cast<const QAbstractButton*>(w);
-        return QStringLiteral("%1 \"%2\"")
-            .arg(QString::fromLatin1(w->metaObject()->className()), label    ? label->text()
-                                                                    : button ? button->text()
-                                                                             : w->objectName());
+    auto name = [](const QWidget* w) { // labels and buttons by their text
+        return QString::fromLatin1(w->metaObject()->className()) + " \"" + w->property("text").toString() +
+               '"';
     };
     for (QWidget* w : top.findChildren<QWidget*>()) {
         if (!w->isVisibleTo(&top) || w->isWindow())
@@ -84,11 +80,9 @@ inline QStringList layoutProblems(QWidget& top) {
         if (((label && !label->text().isEmpty()) || qobject_cast<QAbstractButton*>(w)) &&
             (wraps ? label->heightForWidth(w->width()) > w->height()
                    : needs.width() > w->width() || needs.height() > w->height()))
-            problems << name(w) + QStringLiteral(" clipped: needs %1×%2, has %3×%4")
-                                      .arg(needs.width())
-                                      .arg(needs.height())
-                                      .arg(w->width())
-                                      .arg(w->height());
+            problems << name(w) + QStringLiteral(" clipped: needs %1 px, has %2 px")
+                                      .arg(wraps ? label->heightForWidth(w->width()) : needs.width())
+                                      .arg(wraps ? w->height() : w->width());
         if (const auto* push = qobject_cast<QPushButton*>(w);
             push && !push->isCheckable() && !push->property(Controls::buttonStyleProperty).isValid())
             problems << name(w) + QStringLiteral(" not in the house button style");

@@ -1,4 +1,5 @@
 #include "AgentLauncher.h"
+#include "Brand.h"
 #include "Bundle.h"
 #include "ConnectorAppDelegate.h"
 #include "ConnectorPaths.h"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     // StatusNotifier hosts list the item, and head its tool tip, by this name. Settings and paths do not
     // derive from it.
     QCoreApplication::setApplicationName(QStringLiteral("Orvane 连接器"));
+    QApplication::setFont(Brand::applicationFont(QApplication::font()));
     // Closing the main window never ends the application: the status item stays.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -1,6 +1,7 @@
 #include "StatusMenuRenderer.h"
 
 #include "MenuRowView.h"
+#include "MenuStyle.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,12 +18,34 @@ QString indented(const MenuRow& row) {
     return QString(row.indent, QChar(0x3000)) + row.title;
 }
 
+// One style for every menu the renderer fills, living as long as the application.
+QStyle* menuStyle() {
+    static QPointer<MenuStyle> style;
+    if (!style) {
+        style = new MenuStyle;
+        style->setParent(qApp);
+    }
+    return style;
+}
+
 MenuRowView* rowView(QAction& item) {
     auto* widgetItem = qobject_cast<QWidgetAction*>(&item);
     return widgetItem ? qobject_cast<MenuRowView*>(widgetItem->defaultWidget()) : nullptr;
 }
 
 } // namespace
+
+QString StatusMenuRenderer::itemText(const QString& shown, bool exported) {
+    QString text = shown;
+    if (!exported)
+        return text.replace(QLatin1Char('&'), QLatin1String("&&"));
+    // dbusmenu reads "__" as one underscore. Qt turns only the first "&" into "_" and sends the others as
+    // they are, so a leading "&" takes that rewrite and every "&" of the text stays.
+    text.replace(QLatin1Char('_'), QLatin1String("__"));
+    if (text.contains(QLatin1Char('&')))
+        text.prepend(QLatin1Char('&'));
+    return text;
+}
 
 StatusMenuRenderer::StatusMenuRenderer(Perform perform, QObject* parent)
     : QObject(parent), perform_(std::move(perform)) {}
@@ -35,6 +58,8 @@ void StatusMenuRenderer::setPlainItems(bool plain) {
 }
 
 void StatusMenuRenderer::render(const QList<MenuRow>& rows, QMenu& menu) {
+    if (menu.style() != menuStyle())
+        menu.setStyle(menuStyle());
     const QList<QAction*> items = menu.actions();
     bool sameStructure = rows.size() == rows_.size() && rows.size() == items.size();
     for (qsizetype i = 0; sameStructure && i < rows.size(); ++i)
@@ -61,13 +86,12 @@ QAction* StatusMenuRenderer::newItem(const MenuRow& row, QMenu& menu) {
         return item;
     }
     if (row.style.is<MenuRow::Style::Section>() && !plain_) {
-        item = new QAction(row.title, &menu);
+        item = new QAction(itemText(row.title, plain_), &menu);
         item->setSeparator(true); // a section header, as QMenu::addSection makes it
         return item;
     }
     const bool custom = !plain_ && row.kind() == QLatin1String("stays");
     item = custom ? new QWidgetAction(&menu) : new QAction(&menu);
-    item->setText(row.title);
     QPointer<StatusMenuRenderer> self(this);
     QPointer<QAction> weakItem(item);
     connect(item, &QAction::triggered, this, [self, weakItem] {
@@ -82,34 +106,35 @@ void StatusMenuRenderer::configure(QAction& item, const MenuRow& row) {
     ++configured_;
     item.setToolTip(row.toolTip.value_or(QString()));
     item.setProperty(rowIdProperty, row.id);
+    item.setProperty(MenuStyle::secondaryTextProperty, row.style.is<MenuRow::Style::Note>());
     QFont font = QApplication::font("QMenu");
 
     using S = MenuRow::Style;
     if (row.style.is<S::Title>()) {
         font.setBold(true);
         item.setFont(font);
-        item.setText(indented(row));
+        item.setText(itemText(indented(row), plain_));
         item.setEnabled(false);
     } else if (row.style.is<S::Section>()) {
-        item.setText(row.title);
+        item.setText(itemText(row.title, plain_));
         item.setEnabled(false); // shown as a heading where a section header cannot be drawn
     } else if (row.style.is<S::Separator>()) {
         return;
     } else if (row.style.is<S::Info>() || row.style.is<S::Note>()) {
         // A note reads as secondary text; a plain item gets that from being disabled, like an info row.
         item.setFont(font);
-        item.setText(indented(row));
+        item.setText(itemText(indented(row), plain_));
         item.setEnabled(false);
     } else if (const S::Action* action = row.style.as<S::Action>(); action && !action->stays) {
         item.setFont(font);
-        item.setText(indented(row));
+        item.setText(itemText(indented(row), plain_));
         item.setEnabled(row.enabled);
     } else if (plain_) {
         // A row that would stay open, or a progress line, as a plain item: the host closes the menu on a
         // click, and the progress is carried by the text.
         const bool enabledAction = row.style.is<S::Action>() && row.enabled;
         item.setFont(font);
-        item.setText(indented(row));
+        item.setText(itemText(indented(row), plain_));
         item.setEnabled(enabledAction);
     } else {
         const MenuRowView::Look look = row.style.is<S::Progress>() ? MenuRowView::Look::progress()
@@ -122,7 +147,7 @@ void StatusMenuRenderer::configure(QAction& item, const MenuRow& row) {
             view = new MenuRowView(row.title, look);
             widgetItem->setDefaultWidget(view);
         }
-        item.setText(row.title);
+        item.setText(itemText(row.title, plain_));
         if (view) {
             QPointer<StatusMenuRenderer> self(this);
             const QString id = row.id;

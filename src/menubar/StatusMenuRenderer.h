@@ -40,6 +40,11 @@ public:
 
     const QList<MenuRow>& rows() const { return rows_; }
 
+    // The item text that shows `shown` as it is: texts come from the bridge, the feed and files, and an "&"
+    // in them must not turn into a mnemonic, neither in the menu Qt draws nor in the one it exports over
+    // D-Bus (`exported`), where "_" marks the mnemonic and Qt rewrites the first "&" into one.
+    static QString itemText(const QString& shown, bool exported);
+
     // How many items were created and configured so far (the cost of a render, for tests and benchmarks).
     qint64 itemsCreated() const { return created_; }
     qint64 itemsConfigured() const { return configured_; }

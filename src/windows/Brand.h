@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPalette>
+#include <QStringList>
 
 #include "PageModel.h"
 
@@ -26,10 +27,23 @@ inline QColor withOpacity(QColor color, qreal opacity) {
     return color;
 }
 
+// The type family, first found first: Noto Sans CJK has real bold and semibold Chinese glyphs, so one line
+// keeps one weight; WenQuanYi Micro Hei (one weight) is the usual alternative; else the desktop's default.
+inline QStringList families() {
+    return {QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei")};
+}
+
+// The application's default font (menus, check boxes, fields) in the window's family.
+inline QFont applicationFont(QFont base) {
+    base.setFamilies(families());
+    return base;
+}
+
 // The system font at `size` points. Sizes are logical pixels, as on the Mac, so the measures hold on every
 // desktop whatever its font DPI.
 inline QFont font(int size, QFont::Weight weight = QFont::Normal) {
     QFont f;
+    f.setFamilies(families());
     f.setPixelSize(size);
     f.setWeight(weight);
     return f;

@@ -26,10 +26,12 @@ QPushButton* button(const QString& text, ButtonStyle style, QWidget* parent) {
     auto* b = new QPushButton(text, parent);
     b->setAutoDefault(false);
     b->setCursor(Qt::PointingHandCursor);
+    b->setProperty(buttonStyleProperty, int(style));
     const int size = style == ButtonStyle::small ? 12 : 13;
     b->setFont(Brand::font(size));
+    // The padding keeps the text clear of the rounded border at every size.
     const QString padding =
-        style == ButtonStyle::small ? QStringLiteral("2px 9px") : QStringLiteral("4px 12px");
+        style == ButtonStyle::small ? QStringLiteral("3px 10px") : QStringLiteral("4px 14px");
     if (style == ButtonStyle::prominent) {
         b->setStyleSheet(
             QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: "
@@ -39,15 +41,44 @@ QPushButton* button(const QString& text, ButtonStyle style, QWidget* parent) {
                 .arg(Brand::accent.name(), padding, Brand::accent.darker(115).name(),
                      Brand::withOpacity(Brand::accent, 0.45).name(QColor::HexArgb)));
     } else {
+        const QColor text = style == ButtonStyle::destructive ? Brand::red : Brand::primaryText;
         b->setStyleSheet(
             QStringLiteral("QPushButton { background: white; color: %1; border: 1px solid "
                            "rgba(0,0,0,46); border-radius: 6px; padding: %2; }"
                            "QPushButton:pressed { background: #e6e6e6; }"
                            "QPushButton:focus { border: 1px solid %3; }"
                            "QPushButton:disabled { color: rgba(29,29,31,90); background: #f4f4f4; }")
-                .arg(Brand::primaryText.name(), padding, Brand::accent.name()));
+                .arg(text.name(), padding, Brand::accent.name()));
     }
     return b;
+}
+
+QString keepRunEndsTogether(const QString& text) {
+    constexpr QChar joiner(0x2060);
+    auto ideograph = [&](qsizetype i) {
+        return i >= 0 && i < text.size() && text.at(i).script() == QChar::Script_Han;
+    };
+    QString result;
+    result.reserve(text.size() + text.size() / 2);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        result += text.at(i);
+        // Between i and i + 1, both in one run: glue when that pair opens or closes the run.
+        if (ideograph(i) && ideograph(i + 1) && (!ideograph(i - 1) || !ideograph(i + 2)))
+            result += joiner;
+    }
+    return result;
+}
+
+QLineEdit* field(QWidget* parent) {
+    auto* f = new QLineEdit(parent);
+    f->setFont(Brand::font(13));
+    f->setStyleSheet(
+        QStringLiteral("QLineEdit { background: white; color: %1; border: 1px solid rgba(0,0,0,46); "
+                       "border-radius: 6px; padding: 3px 7px; }"
+                       "QLineEdit:focus { border: 1px solid %2; }"
+                       "QLineEdit:disabled { color: rgba(29,29,31,90); background: #f4f4f4; }")
+            .arg(Brand::primaryText.name(), Brand::accent.name()));
+    return f;
 }
 
 } // namespace Controls

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QString>
 #include <QTimer>
@@ -16,8 +17,19 @@ QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidg
               bool wraps = false);
 void setColor(QWidget* widget, const QColor& color);
 
-enum class ButtonStyle { regular, small, prominent };
+// destructive is the regular look with red text while it can be pressed. Every button carries its style in
+// the `buttonStyleProperty`, so a page can be checked for buttons made some other way.
+enum class ButtonStyle { regular, small, prominent, destructive };
 QPushButton* button(const QString& text, ButtonStyle style, QWidget* parent);
+inline constexpr const char* buttonStyleProperty = "connectorButtonStyle";
+
+// A rounded single-line text field in the window's type.
+QLineEdit* field(QWidget* parent);
+
+// Chinese wraps between any two characters, so a short text can leave one character alone on its last line
+// ("账号" → "号"): word joiners keep the first two and the last two characters of every run of ideographs
+// together, so lines break inside a run or at spaces and punctuation instead.
+QString keepRunEndsTogether(const QString& text);
 
 // Shows `widget` exactly when `shown`, without touching it otherwise (no relayout when nothing changed).
 inline void showIf(QWidget* widget, bool shown) {

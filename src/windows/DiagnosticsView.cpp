@@ -3,6 +3,7 @@
 #include "Async.h"
 #include "Brand.h"
 #include "ConnectorController.h"
+#include "Controls.h"
 #include "Symbols.h"
 
 #include <QFrame>
@@ -18,6 +19,7 @@ namespace {
 QLabel* label(const QString& text, int size, QFont::Weight weight, const QColor& color, QWidget* parent) {
     auto* result = new QLabel(text, parent);
     result->setFont(Brand::font(size, weight));
+    result->setTextFormat(Qt::PlainText); // texts from files and the bridge: no markup, no mnemonics
     QPalette palette = result->palette();
     palette.setColor(QPalette::WindowText, color);
     result->setPalette(palette);
@@ -53,10 +55,10 @@ DiagnosticsView::DiagnosticsView(ConnectorController& controller, WindowState&, 
     auto* controls = new QHBoxLayout;
     controls->setContentsMargins(0, 0, 0, 0);
     controls->setSpacing(8);
-    recheck_ = new QPushButton(DiagnosticsModel::recheck, this);
-    startBridge_ = new QPushButton(DiagnosticsModel::startBridge, this);
-    copy_ = new QPushButton(DiagnosticsModel::copy, this);
-    showLog_ = new QPushButton(DiagnosticsModel::showLog, this);
+    recheck_ = Controls::button(DiagnosticsModel::recheck, Controls::ButtonStyle::regular, this);
+    startBridge_ = Controls::button(DiagnosticsModel::startBridge, Controls::ButtonStyle::regular, this);
+    copy_ = Controls::button(DiagnosticsModel::copy, Controls::ButtonStyle::regular, this);
+    showLog_ = Controls::button(DiagnosticsModel::showLog, Controls::ButtonStyle::regular, this);
     lastCheck_ = label(QString(), 11, QFont::Normal, Brand::secondary, this);
     controls->addWidget(recheck_);
     controls->addWidget(startBridge_);

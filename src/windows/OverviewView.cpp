@@ -8,6 +8,7 @@
 #include "StatusRow.h"
 #include "Symbols.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -16,6 +17,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using Controls::ButtonStyle;
 
@@ -196,14 +199,17 @@ OverviewView::OverviewView(ConnectorController& controller, WindowState& window,
     updateSpinner_ = new Spinner(update);
     updateProgress_ = new QProgressBar(update);
     updateProgress_->setFixedWidth(90);
-    updateProgress_->setFixedHeight(6);
+    // The bar sits on the version line's baseline: its top margin is the room above it in that line.
+    const int barTop = std::max(0, QFontMetrics(versionLine_->font()).ascent() - 6);
+    updateProgress_->setFixedHeight(6 + barTop);
     updateProgress_->setTextVisible(false);
     updateProgress_->setRange(0, 1000);
     updateProgress_->setStyleSheet(
-        QStringLiteral("QProgressBar { background: rgba(0,0,0,25); border: none; "
+        QStringLiteral("QProgressBar { background: rgba(0,0,0,25); border: none; margin-top: %2px; "
                        "border-radius: 3px; } QProgressBar::chunk { background: %1; "
                        "border-radius: 3px; }")
-            .arg(Brand::accent.name()));
+            .arg(Brand::accent.name())
+            .arg(barTop));
     waitButtons_ = new QWidget(update);
     auto* waitRow = new QHBoxLayout(waitButtons_);
     waitRow->setContentsMargins(0, 0, 0, 0);
@@ -221,11 +227,9 @@ OverviewView::OverviewView(ConnectorController& controller, WindowState& window,
     static_cast<QVBoxLayout*>(update->content()->layout())->addLayout(updateRow);
     connect(checkConnector_, &QPushButton::clicked, this,
             [this] { Async::spawn(controller_.checkForUpdates(true), "connector update check"); });
-    connect(cancelWait, &QPushButton::clicked, this,
-            [this] { controller_.cancelInstallWait(); });
+    connect(cancelWait, &QPushButton::clicked, this, [this] { controller_.cancelInstallWait(); });
     connect(installNow, &QPushButton::clicked, this, [this] { controller_.installNow(); });
-    connect(installButton_, &QPushButton::clicked, this,
-            [this] { controller_.requestInstall(); });
+    connect(installButton_, &QPushButton::clicked, this, [this] { controller_.requestInstall(); });
     page->addWidget(update);
 
     // 6. Notice.

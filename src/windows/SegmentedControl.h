@@ -19,6 +19,9 @@ public:
     int segmentAt(const QPoint& point) const;
 
     QSize sizeHint() const override;
+    // Chooses `index` as the user does (announced); also the press of a segment through accessibility.
+    void choose(int index);
+    QRectF segmentRect(int index) const;
 
 signals:
     void chosen(int index);
@@ -29,9 +32,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void choose(int index);
-    QRectF segmentRect(int index) const;
-
     QStringList segments_;
     int current_ = 0;
 };

@@ -6,6 +6,7 @@
 #include "ConnectorController.h"
 #include "ConnectorPaths.h"
 #include "ConnectorSettings.h"
+#include "Controls.h"
 #include "SessionHooksView.h"
 #include "StrellSettingsView.h"
 #include "Symbols.h"
@@ -23,6 +24,7 @@ namespace {
 QLabel* note(const QString& text, QWidget* parent) {
     auto* result = new QLabel(text, parent);
     result->setFont(Brand::font(12));
+    result->setTextFormat(Qt::PlainText); // texts from files and the bridge: no markup, no mnemonics
     result->setWordWrap(true);
     QPalette palette = result->palette();
     palette.setColor(QPalette::WindowText, Brand::secondary);
@@ -52,7 +54,8 @@ SettingsView::SettingsView(ConnectorController& controller, WindowState&, QWidge
     statusItem_->setFont(Brand::font(13));
     contentLayout(startCard_)->addWidget(statusItem_);
     contentLayout(startCard_)->addWidget(note(SettingsModel::statusItemNote, startCard_));
-    loginItems_ = new QPushButton(SettingsModel::loginItemsButton, startCard_);
+    loginItems_ =
+        Controls::button(SettingsModel::loginItemsButton, Controls::ButtonStyle::regular, startCard_);
     contentLayout(startCard_)->addWidget(loginItems_, 0, Qt::AlignLeft);
     page->addWidget(startCard_);
 
@@ -65,7 +68,7 @@ SettingsView::SettingsView(ConnectorController& controller, WindowState&, QWidge
 
     senvikCard_ = new Card(SettingsModel::senvikCard, nullptr, this);
     contentLayout(senvikCard_)->addWidget(note(SettingsModel::senvikNote, senvikCard_));
-    connect_ = new QPushButton(SettingsModel::connectButton, senvikCard_);
+    connect_ = Controls::button(SettingsModel::connectButton, Controls::ButtonStyle::regular, senvikCard_);
     contentLayout(senvikCard_)->addWidget(connect_, 0, Qt::AlignLeft);
     page->addWidget(senvikCard_);
 
@@ -73,12 +76,8 @@ SettingsView::SettingsView(ConnectorController& controller, WindowState&, QWidge
     auto* uninstallRow = new QHBoxLayout;
     uninstallRow->setContentsMargins(0, 0, 0, 0);
     uninstallRow->addWidget(note(SettingsModel::uninstallNote, uninstallCard_), 1);
-    uninstall_ = new QPushButton(SettingsModel::uninstallButton, uninstallCard_);
-    QPalette destructive = uninstall_->palette();
-    // Red only while it can be pressed; greyed like any other button otherwise.
-    destructive.setColor(QPalette::Active, QPalette::ButtonText, Brand::red);
-    destructive.setColor(QPalette::Inactive, QPalette::ButtonText, Brand::red);
-    uninstall_->setPalette(destructive);
+    uninstall_ =
+        Controls::button(SettingsModel::uninstallButton, Controls::ButtonStyle::destructive, uninstallCard_);
     uninstallRow->addWidget(uninstall_);
     contentLayout(uninstallCard_)->addLayout(uninstallRow);
     page->addWidget(uninstallCard_);

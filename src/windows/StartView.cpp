@@ -2,6 +2,7 @@
 
 #include "StatusDot.h"
 
+#include "Accessibility.h"
 #include "Async.h"
 #include "Brand.h"
 #include "ConnectorController.h"
@@ -121,11 +122,12 @@ public:
         column->addWidget(status);
         column->addStretch(1);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        Accessibility::oneElement(this);
     }
     void set(const StartModel::Node& node) {
-        Controls::setText(title, node.title);
-        Controls::setText(subtitle, node.subtitle);
-        Controls::setText(status, node.status);
+        Controls::setText(title, Controls::keepRunEndsTogether(node.title));
+        Controls::setText(subtitle, Controls::keepRunEndsTogether(node.subtitle));
+        Controls::setText(status, Controls::keepRunEndsTogether(node.status));
         Controls::setColor(status, node.fine ? Brand::green : Brand::primaryText);
         if (node.fine)
             setLook(Brand::withOpacity(Brand::green, 0.1), Brand::withOpacity(Brand::green, 0.45), 0.5);
@@ -150,6 +152,7 @@ public:
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(10);
         marker = new Marker(line);
+        Accessibility::oneElement(line); // the marker is not read; the line's label says it all
         auto* texts = new QVBoxLayout;
         texts->setSpacing(1);
         title = Controls::label(QString(), Brand::font(13, QFont::DemiBold), Brand::primaryText, line);

@@ -122,6 +122,7 @@ StatusView::StatusView(ConnectorController& controller, WindowState& window, QWi
         {QStringLiteral("开始"), QStringLiteral("概览"), QStringLiteral("诊断"), QStringLiteral("设置")},
         this);
     picker_->setFixedSize(340, 24);
+    picker_->setAccessibleName(QStringLiteral("页面"));
     auto* pickerRow = new QHBoxLayout;
     pickerRow->setContentsMargins(0, 0, 0, 14);
     pickerRow->addWidget(picker_, 0, Qt::AlignHCenter);
@@ -146,6 +147,15 @@ StatusView::StatusView(ConnectorController& controller, WindowState& window, QWi
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A slim rounded thumb without arrow buttons, on the window's background beside the rounded cards.
+    scroll_->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 11px; margin: 0; }"
+                       "QScrollBar::handle:vertical { background: rgba(0,0,0,64); border-radius: 3px; "
+                       "min-height: 32px; margin: 3px 3px 3px 2px; }"
+                       "QScrollBar::handle:vertical:hover { background: rgba(0,0,0,110); }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; "
+                       "border: none; background: none; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
     auto* content = new QWidget;
     content->setAutoFillBackground(false);
     auto* pageColumn = new QVBoxLayout(content);

@@ -145,7 +145,7 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
     noRoles_ = secondaryLabel(gateway_, 12, StrellSettingsModel::noRolesText());
     form->addRow(noRoles_);
 
-    origin_ = new QLineEdit(gateway_);
+    origin_ = Controls::field(gateway_);
     origin_->setObjectName(QStringLiteral("strell.origin"));
     origin_->setPlaceholderText(QStringLiteral("http://127.0.0.1:3425"));
     origin_->setAccessibleName(QStringLiteral("本机网关地址"));
@@ -153,10 +153,9 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
         model_.setOrigin(text);
         render();
     });
-    origin_->setFont(Brand::font(13));
     form->addRow(fieldTitle(gateway_, QStringLiteral("本机网关")), origin_);
 
-    modelField_ = new QLineEdit(gateway_);
+    modelField_ = Controls::field(gateway_);
     modelField_->setObjectName(QStringLiteral("strell.model"));
     modelField_->setPlaceholderText(QStringLiteral("provider/model"));
     modelField_->setAccessibleName(QStringLiteral("固定模型"));
@@ -164,7 +163,6 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
         model_.setModel(text);
         render();
     });
-    modelField_->setFont(Brand::font(13));
     form->addRow(fieldTitle(gateway_, QStringLiteral("固定模型")), modelField_);
     gatewayColumn->addLayout(form);
     gatewayColumn->addWidget(secondaryLabel(gateway_, 11, StrellSettingsModel::gatewayNote()));
@@ -183,16 +181,14 @@ StrellSettingsView::StrellSettingsView(ConnectorController& controller, QWidget*
     auto* buttons = new QHBoxLayout();
     buttons->setContentsMargins(0, 0, 0, 0);
     buttons->setSpacing(8);
-    check_ = new QPushButton(QStringLiteral("检查网关"), column_);
+    check_ = Controls::button(QStringLiteral("检查网关"), Controls::ButtonStyle::small, column_);
     check_->setObjectName(QStringLiteral("strell.check"));
-    reload_ = new QPushButton(QStringLiteral("重新载入"), column_);
+    reload_ = Controls::button(QStringLiteral("重新载入"), Controls::ButtonStyle::small, column_);
     reload_->setObjectName(QStringLiteral("strell.reload"));
-    save_ = new QPushButton(QStringLiteral("保存设置"), column_);
+    save_ = Controls::button(QStringLiteral("保存设置"), Controls::ButtonStyle::small, column_);
     save_->setObjectName(QStringLiteral("strell.save"));
-    for (QPushButton* button : {check_, reload_, save_}) {
-        button->setFont(Brand::font(12));
+    for (QPushButton* button : {check_, reload_, save_})
         buttons->addWidget(button);
-    }
     buttons->addStretch(1);
     spinner_ = new Spinner(column_);
     buttons->addWidget(spinner_);

@@ -3,6 +3,7 @@
 #include "Async.h"
 #include "Brand.h"
 #include "ConnectorController.h"
+#include "Controls.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -38,16 +39,9 @@ UninstallSheet::UninstallSheet(ConnectorController& controller, bool& deletesDat
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    cancel_ = new QPushButton(UninstallSheetModel::cancel, this);
-    cancel_->setAutoDefault(false);
-    confirm_ = new QPushButton(UninstallSheetModel::confirm, this);
-    confirm_->setAutoDefault(false);
+    cancel_ = Controls::button(UninstallSheetModel::cancel, Controls::ButtonStyle::regular, this);
     // Destructive: red text, never the default button.
-    QPalette destructive = confirm_->palette();
-    // Red only while it can be pressed; greyed like any other button otherwise.
-    destructive.setColor(QPalette::Active, QPalette::ButtonText, Brand::red);
-    destructive.setColor(QPalette::Inactive, QPalette::ButtonText, Brand::red);
-    confirm_->setPalette(destructive);
+    confirm_ = Controls::button(UninstallSheetModel::confirm, Controls::ButtonStyle::destructive, this);
     buttons->addWidget(cancel_);
     buttons->addWidget(confirm_);
     layout->addLayout(buttons);

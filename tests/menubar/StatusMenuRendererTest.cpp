@@ -3,9 +3,14 @@
 
 #include "RunTask.h"
 
+#include <QImage>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QWidgetAction>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -29,6 +34,30 @@ QList<MenuRow> menuRows() {
         row("diagnostics", S::action(C::openDiagnostics, false), "诊断…", false),
         row("quit", S::action(C::quit, false), "退出状态栏图标"),
     };
+}
+
+// What a D-Bus menu host shows for a label Qt was given: Qt turns the first "&" into dbusmenu's "_", and the
+// host reads "__" as "_" and drops a single "_" (the mnemonic marker).
+QString dbusShows(QString label) {
+    if (const qsizetype amp = label.indexOf(QLatin1Char('&')); amp >= 0 && amp < label.size() - 1)
+        label[amp] = QLatin1Char('_');
+    return label.replace(QRegularExpression(QStringLiteral("_(.)")), QStringLiteral("\\1"));
+}
+
+// Where a row's ink starts in the menu's picture (its first column that differs from the row's background),
+// or -1 for a row holding a rule (one unbroken inked line over half its width).
+int inkLeft(const QImage& image, const QRect& item) {
+    const QRect row = item.adjusted(4, 2, -4, -2); // clear of the menu frame's lines
+    const int background = qGray(image.pixel(row.left() + 1, row.top() + 1));
+    int left = row.right();
+    for (int y = row.top(); y <= row.bottom(); ++y)
+        for (int x = row.left(), run = 0; x <= row.right(); ++x) {
+            run = std::abs(qGray(image.pixel(x, y)) - background) > 30 ? run + 1 : 0;
+            if (run > row.width() / 2)
+                return -1;
+            left = run ? std::min(left, x) : left;
+        }
+    return left;
 }
 
 class Renderer : public ::testing::Test {
@@ -149,6 +178,43 @@ TEST_F(Renderer, PlainItemsCarryTheSameContent) {
     setUpdateRow(S::action(C::checkConnectorUpdate, true), "检查连接器更新");
     item("connector-update")->trigger();
     EXPECT_EQ(performed, QList<MenuCommand>{MenuCommand(C::checkConnectorUpdate)});
+}
+
+// Texts from the bridge, the feed or a file show every "&" and "_", drawn by Qt or exported over D-Bus.
+TEST_F(Renderer, OutsideTextsShowAsTheyAre) {
+    const QString outside = QStringLiteral("…?a=1&b=2 (R&D) my_repo");
+    const QStringList ids{"health",           "bridge",     "connector-section",
+                          "connector-update", "cli-result", "open-window"};
+    for (const QString& id : ids)
+        rows[at(id)].title = outside;
+    renderer.render(rows, menu);
+    for (const QString& id : ids) {
+        const QString shown = view(id) ? view(id)->title() : item(id)->iconText(); // iconText drops mnemonics
+        EXPECT_EQ(shown, outside) << id.toStdString();
+    }
+    renderer.setPlainItems(true);
+    renderer.render(rows, menu);
+    for (const QString& id : ids)
+        EXPECT_EQ(dbusShows(item(id)->text()), outside) << id.toStdString();
+}
+
+// Custom rows, plain items, notes and section headers start their texts at one left edge, and a section's
+// heading draws no rule of its own under the separator before it.
+TEST_F(Renderer, RowsShareOneLeftEdgeAndOneRule) {
+    rows.insert(at("connector-section"), MenuRow::separator("before-section"));
+    renderer.render(rows, menu);
+    showMenu();
+    const QImage image = menu.grab().toImage();
+    QList<int> edges;
+    std::string seen;
+    for (const char* id : {"health", "bridge", "connector-section", "connector-update", "cli-check",
+                           "cli-result", "open-window", "quit"}) {
+        edges << inkLeft(image, menu.actionGeometry(item(id)));
+        seen += std::string(id) + "@" + std::to_string(edges.last()) + " ";
+    }
+    const auto [low, high] = std::minmax_element(edges.begin(), edges.end());
+    EXPECT_TRUE(*low > 0 && *high - *low <= 2) << seen; // -1: a rule
+    EXPECT_EQ(inkLeft(image, menu.actionGeometry(item("before-section"))), -1);
 }
 
 } // namespace

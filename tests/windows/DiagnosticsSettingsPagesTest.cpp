@@ -128,14 +128,14 @@ TEST(PagesValidationChild, Run) {
 }
 
 // The page's height at the window's width, as its scroll area lays it out.
-QString shoot(QWidget& page, const QString& name) {
+std::string shoot(QWidget& page, const QString& name) {
     page.setFixedWidth(520);
     page.setPalette(Brand::palette());
     page.setAutoFillBackground(true);
     Screens::render(page);
     TestSupport::spinFor(300ms); // the diagnostics page reads its facts on a worker
     page.setFixedHeight(page.heightForWidth(520));
-    return Screens::write(page, name);
+    return Screens::check(page, name);
 }
 
 struct DiagnosticsScreens : Pages {};
@@ -157,20 +157,20 @@ TEST_F(DiagnosticsScreens, normal) {
     A::lastRefresh(controller, QDateTime::currentDateTimeUtc());
     f.workspace->installed.insert(ConnectorPaths::senvikApps.first());
     DiagnosticsView view(controller, window);
-    EXPECT_FALSE(shoot(view, QStringLiteral("diagnostics-normal")).isEmpty());
+    EXPECT_EQ(shoot(view, QStringLiteral("diagnostics-normal")), "");
 }
 
 TEST_F(DiagnosticsScreens, stopped) {
     A::background(controller, Background::Enabled{});
     DiagnosticsView view(controller, window);
-    EXPECT_FALSE(shoot(view, QStringLiteral("diagnostics-stopped")).isEmpty());
+    EXPECT_EQ(shoot(view, QStringLiteral("diagnostics-stopped")), "");
 }
 
 TEST_F(SettingsScreens, normal) {
     A::bridge(controller, BridgeStatus{});
     A::statusItemAtLogin(controller, BackgroundService::Status::enabled);
     SettingsView view(controller, window);
-    EXPECT_FALSE(shoot(view, QStringLiteral("settings-normal")).isEmpty());
+    EXPECT_EQ(shoot(view, QStringLiteral("settings-normal")), "");
 }
 
 TEST_F(SettingsScreens, notice) {
@@ -178,16 +178,16 @@ TEST_F(SettingsScreens, notice) {
     A::notice(controller,
               QStringLiteral("已卸载，但还有一个桥接在跑（多半是在终端里手动启动的），所以数据没删"));
     SettingsView view(controller, window);
-    EXPECT_FALSE(shoot(view, QStringLiteral("settings-notice")).isEmpty());
+    EXPECT_EQ(shoot(view, QStringLiteral("settings-notice")), "");
 }
 
 TEST_F(UninstallSheetScreens, normalAndUninstalling) {
     bool deletesData = false;
     UninstallSheet sheet(controller, deletesData);
-    EXPECT_FALSE(Screens::write(sheet, QStringLiteral("uninstall-sheet-normal")).isEmpty());
+    EXPECT_EQ(Screens::check(sheet, QStringLiteral("uninstall-sheet-normal")), "");
     deletesData = true;
     A::uninstalling(controller, true);
-    EXPECT_FALSE(Screens::write(sheet, QStringLiteral("uninstall-sheet-uninstalling")).isEmpty());
+    EXPECT_EQ(Screens::check(sheet, QStringLiteral("uninstall-sheet-uninstalling")), "");
 }
 
 } // namespace

@@ -35,7 +35,7 @@ void capture(const char* title, const char* name, const Set& set, bool strell = 
     if (strell)
         page.findChild<QAbstractButton*>(QStringLiteral("strell.mode.strell"))->click();
     page.setFixedHeight(page.heightForWidth(560)); // wrapped texts at the page's real width
-    EXPECT_FALSE(Screens::write(page, QString::fromLatin1(name)).isEmpty()) << name;
+    EXPECT_EQ(Screens::check(page, QString::fromLatin1(name)), "") << name;
 }
 
 SessionHooksStatus hooks(bool problem) {

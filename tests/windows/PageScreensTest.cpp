@@ -15,7 +15,7 @@ template <typename View> void shoot(const QString& name, SetUp setUp) {
                                  setUp);
     QWidget* page = w.view->page(w.state.page());
     ASSERT_NE(qobject_cast<View*>(page), nullptr);
-    EXPECT_FALSE(Screens::write(*page, name).isEmpty()) << name.toStdString();
+    EXPECT_EQ(Screens::check(*page, name), "") << name.toStdString();
 }
 
 void nothing(ConnectorController&) {}
@@ -79,16 +79,16 @@ TEST(StartScreens, done) {
 // The whole window content: the page area keeps its 420 points and scrolls what is taller.
 TEST(WindowScreens, overviewScrolls) {
     const PageStates::Window<> w(WindowPage::overview);
-    EXPECT_FALSE(Screens::write(*w.view, QStringLiteral("window-overview")).isEmpty());
+    EXPECT_EQ(Screens::check(*w.view, QStringLiteral("window-overview")), "");
     EXPECT_EQ(w.view->width(), 560);
     EXPECT_EQ(w.view->scrollArea()->height(), 420);
     QScrollBar* bar = w.view->scrollArea()->verticalScrollBar();
     EXPECT_GT(bar->maximum(), 0);
     bar->setValue(bar->maximum());
-    EXPECT_FALSE(Screens::write(*w.view, QStringLiteral("window-overview-scrolled")).isEmpty());
+    EXPECT_EQ(Screens::check(*w.view, QStringLiteral("window-overview-scrolled")), "");
 }
 
 TEST(WindowScreens, start) {
     const PageStates::Window<> w(WindowPage::start, nothing);
-    EXPECT_FALSE(Screens::write(*w.view, QStringLiteral("window-start")).isEmpty());
+    EXPECT_EQ(Screens::check(*w.view, QStringLiteral("window-start")), "");
 }

@@ -1,4 +1,6 @@
+#include "Brand.h"
 #include "ConnectorSettings.h"
+#include "Controls.h"
 #include "PageStates.h"
 #include "QrCode.h"
 #include "RunTask.h"
@@ -13,6 +15,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QTextLayout>
 #include <gtest/gtest.h>
 
 using A = ControllerTestAccess;
@@ -149,6 +152,21 @@ TEST(StatusView, PickerAndWindowStateFollowEachOther) {
     w.state.setPage(WindowPage::start);
     EXPECT_EQ(w.view->picker()->current(), 0);
     EXPECT_TRUE(w.start()->isVisible());
+}
+
+// Chinese breaks between any two characters; no width may leave one character of a word alone on a line.
+TEST(Controls, LinesKeepRunEndsTogether) {
+    const QString text = Controls::keepRunEndsTogether(QStringLiteral("装了，还没登录账号"));
+    for (int width = 24; width <= 120; ++width) {
+        QTextLayout layout(text, Brand::font(11));
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            const QString shown = text.mid(line.textStart(), line.textLength()).remove(QChar(0x2060));
+            EXPECT_NE(shown.trimmed().size(), 1) << width << "px: " << shown.toStdString();
+        }
+        layout.endLayout();
+    }
 }
 
 TEST(StatusView, RefreshLoopRunsOnlyWhileShown) {

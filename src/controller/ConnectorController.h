@@ -230,8 +230,8 @@ public:
     void installFailed(const QString& text); // the installation task's end when the swap or relaunch fails
     UpdateFiles::Tools updateTools = UpdateFiles::Tools::forBundle(bundlePath); // tests: the built helpers
     std::function<void()> quitAfterUpdate;                                      // default: QCoreApplication::quit
-    std::chrono::milliseconds firstUpdateCheck{std::chrono::seconds(20)};
-    std::chrono::milliseconds updateCheckInterval{std::chrono::hours(6)};
+    // The schedule's waits (20 s, then 6 h after each check) go through this when set: tests see them.
+    std::function<QCoro::Task<void>(std::chrono::milliseconds)> updateScheduleSleep;
 
     // Hardening (BackgroundItems.cpp): the login-item switch's work, awaitable; setStatusItemAtLogin() starts
     // it and returns at once.

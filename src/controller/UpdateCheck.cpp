@@ -10,14 +10,30 @@
 
 namespace {
 
+constexpr std::chrono::seconds firstCheckDelay{20};
+constexpr std::chrono::hours checkInterval{6};
+
+QCoro::Task<void> scheduleSleep(QPointer<ConnectorController> controller, std::chrono::milliseconds delay) {
+    // A copy: the controller may go while the wait runs.
+    const auto sleep = controller ? controller->updateScheduleSleep : nullptr;
+    if (sleep) {
+        QCoro::Task<void> sleeping = sleep(delay);
+        co_await std::move(sleeping);
+    } else {
+        co_await QCoro::sleepFor(delay);
+    }
+}
+
 // The automatic schedule: the first check soon after launch, then one every interval after each check ends.
-QCoro::Task<void> updateSchedule(QPointer<ConnectorController> controller, std::chrono::milliseconds first,
-                                 std::chrono::milliseconds interval) {
-    co_await QCoro::sleepFor(first);
+QCoro::Task<void> updateSchedule(QPointer<ConnectorController> controller) {
+    // Named first: GCC 12 destroys temporaries inside a co_await operand twice.
+    QCoro::Task<void> first = scheduleSleep(controller, firstCheckDelay);
+    co_await std::move(first);
     while (controller) {
         QCoro::Task<void> check = controller->checkForUpdates(false);
         co_await std::move(check);
-        co_await QCoro::sleepFor(interval);
+        QCoro::Task<void> pause = scheduleSleep(controller, checkInterval);
+        co_await std::move(pause);
     }
 }
 
@@ -33,8 +49,7 @@ QString describe(const std::exception& error) {
 } // namespace
 
 void ConnectorController::startUpdateChecks() {
-    Async::spawn(updateSchedule(QPointer<ConnectorController>(this), firstUpdateCheck, updateCheckInterval),
-                 "update schedule");
+    Async::spawn(updateSchedule(QPointer<ConnectorController>(this)), "update schedule");
 }
 
 QCoro::Task<QString> ConnectorController::fetch(UpdateInfo info, QUrl from,

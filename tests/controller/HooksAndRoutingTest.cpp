@@ -95,8 +95,9 @@ TEST_F(HooksAndRouting, AFailedSwitchGivesTheReasonAndKeepsTheReport) {
     }
 }
 
-TEST_F(HooksAndRouting, ASecondActionWhileBusyChangesNothing) {
-    start(json{{"replyDelayMs", {{"hooks-install", 1500}, {"strell-check", 1500}}}});
+// The bridge answers shortly before each command's time-out (15 s, 60 s): both answers must still count.
+TEST_F(HooksAndRouting, ASecondActionWhileBusyChangesNothingAndSlowAnswersStillCount) {
+    start(json{{"replyDelayMs", {{"hooks-install", 13500}, {"strell-check", 57000}}}});
     QCoro::Task<void> switching = controller.setSessionHooks(true);
     QCoro::Task<bool> checking = controller.strellAction(QStringLiteral("strell-check"), backend, 3);
     hooks(false);
@@ -104,6 +105,8 @@ TEST_F(HooksAndRouting, ASecondActionWhileBusyChangesNothing) {
     EXPECT_FALSE(controller.sessionHooksMessage());
     EXPECT_EQ(controller.strellMessage(), QStringLiteral("正在检查网关与模型目录…"));
     TestSupport::runTask(std::move(switching), std::chrono::seconds(30));
+    EXPECT_EQ(controller.sessionHooksMessage(),
+              QStringLiteral("打开了：粘了跟进提示词的会话会把进度报给 Orvane。"));
     EXPECT_TRUE(TestSupport::runTask(std::move(checking), std::chrono::seconds(70)));
     EXPECT_TRUE(sent("hooks-uninstall").isEmpty() && sent("strell-configure").isEmpty())
         << "dropped, not queued";

@@ -162,8 +162,13 @@ TEST_F(LegacyRename, GuardsAndTheRelaunch) {
         controller->renameLegacyBundleIfIdle();
         EXPECT_EQ(controller->renamingBundle, c.renames);
         TestSupport::spinUntil([&] { return !controller->renamingBundle; });
-        TestSupport::spinFor(100ms);
-        const QStringList launched = lines(folder.file(c.folder + "/launched"));
+        // The relaunched copy writes its arguments itself: wait for them. A row that does not rename started
+        // no work at all (renamingBundle stayed false), so nothing can launch later.
+        const auto launchedNow = [&] { return lines(folder.file(c.folder + "/launched")); };
+        if (c.renames) {
+            EXPECT_TRUE(TestSupport::spinUntil([&] { return !launchedNow().isEmpty(); }));
+        }
+        const QStringList launched = launchedNow();
         EXPECT_EQ(terminations, c.renames ? 1 : 0);
         EXPECT_EQ(QFileInfo::exists(legacy), !c.renames);
         EXPECT_EQ(QFileInfo::exists(renamed + "/Contents/Info.plist"), c.renames);

@@ -59,6 +59,8 @@ const std::vector<Case> cases{
      Level::fail, "装到「应用程序」以后才会开启"},
     {"failed", [](auto& c, auto&) { A::background(c, Background::Failed{"systemctl 没回应"}); }, "background",
      Level::fail, "systemctl 没回应"},
+    {"item on", [](auto& c, auto&) { A::statusItemAtLogin(c, BackgroundService::Status::enabled); },
+     "statusItem", Level::pass, "登录后显示状态栏图标"},
     {"item approval",
      [](auto& c, auto&) { A::statusItemAtLogin(c, BackgroundService::Status::requiresApproval); },
      "statusItem", Level::warn, "要在「系统设置 › 通用 › 登录项与扩展」里允许，登录后才会显示状态栏图标"},

@@ -209,9 +209,14 @@ TEST(LifecycleTest, SimultaneousStartsLeaveExactlyOne) {
         world.setPreferences(true, true);
         Instance first(world, "first", {"--menubar"});
         Instance second(world, "second", {"--menubar"});
+        // Settled once one shows the status item (its instance check is behind it) and the other has ended.
+        const auto handedOver = [&] {
+            return first.saw("quit other-instance") || second.saw("quit other-instance");
+        };
         ASSERT_TRUE(TestSupport::spinUntil(
-            [&] { return first.saw("status item") || second.saw("status item"); }, 15s));
-        TestSupport::spinFor(2s);
+            [&] { return (first.saw("status item") || second.saw("status item")) && handedOver(); }, 15s));
+        Instance& other = first.saw("quit other-instance") ? first : second;
+        ASSERT_TRUE(!other.running() || other.waitForExit(15s).has_value());
         EXPECT_EQ(int(first.running()) + int(second.running()), 1);
         EXPECT_EQ(int(first.saw("status item")) + int(second.saw("status item")), 1);
         EXPECT_EQ(int(first.saw("quit other-instance")) + int(second.saw("quit other-instance")), 1);
@@ -231,10 +236,9 @@ TEST(LifecycleTest, AgentModeProcessIsNoOtherInstance) {
         Instance agent(world, "agent", {"--agent"}, {{"SHELL", "/bin/bash"}});
         TestSupport::spinFor(500ms);
         ASSERT_TRUE(agent.running()) << "the agent must still be before its execve";
-        const qint64 started = nowMs();
         Instance app(world, "app", {QString::fromUtf8(flag)});
         ASSERT_TRUE(app.waitFor("status item", 10s));
-        EXPECT_LT(*app.at("status item") - started, 3000) << "waited for the agent";
+        EXPECT_TRUE(agent.running()) << "waited for the agent";
         EXPECT_FALSE(app.saw("quit other-instance"));
         EXPECT_TRUE(app.running());
     }
@@ -269,7 +273,6 @@ TEST(LifecycleTest, AfterUpdateWaitsForTheOldInstanceThenOpensNoWindow) {
     ASSERT_TRUE(fresh.waitFor("status item", 20s));
     const qint64 continued = *fresh.at("status item");
     EXPECT_GE(continued, oldGone - 50) << "continued while the old instance still ran";
-    EXPECT_LT(continued - oldGone, 4000);
     // The launch's last step is past: a window after an update would have opened before it.
     ASSERT_TRUE(fresh.waitFor("launched", 20s));
     EXPECT_FALSE(fresh.sawPrefix("window"));
@@ -330,7 +333,6 @@ TEST(LifecycleTest, LinkOnlyStart) {
             ASSERT_TRUE(ended.has_value());
             EXPECT_EQ(app.exitCode(), 0);
             EXPECT_GE(*ended - lastHandled, 900);
-            EXPECT_LT(*ended - lastHandled, 6000);
             // Every link was handled before the decision to quit.
             const std::optional<qint64> quit = app.at("quit idle");
             ASSERT_TRUE(quit.has_value());

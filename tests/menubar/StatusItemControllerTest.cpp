@@ -127,29 +127,35 @@ TEST_F(StatusItem, PerformRunsEachCommand) {
     TestSupport::writeFile(tool, "#!/bin/sh\necho \"$@\" > \"$0.args\"\n", 0755);
     controller.serviceManagerTool = tool;
     auto item = make();
-    // The update commands reach only the update pipeline: nothing else of the table runs for them.
-    const MenuCommand commands[] = {C::checkCli,
-                                    MenuCommand::updateCli("codex"),
-                                    C::openStart,
-                                    C::openOverview,
-                                    C::openDiagnostics,
-                                    C::quit,
-                                    C::checkConnectorUpdate,
-                                    C::installConnectorUpdate,
-                                    C::installConnectorUpdateNow,
-                                    C::cancelConnectorUpdateWait};
-    for (const MenuCommand& command : commands)
+    for (const MenuCommand& command :
+         {MenuCommand(C::checkCli), MenuCommand::updateCli("codex"), MenuCommand(C::openStart),
+          MenuCommand(C::openOverview), MenuCommand(C::openDiagnostics), MenuCommand(C::quit)})
         item->perform(command);
-    TestSupport::spinFor(50ms);
     EXPECT_EQ(controller.cliActions, QStringList({"cli-check - user", "cli-update codex user"}));
     EXPECT_EQ(pages, QList<WindowPage>({WindowPage::start, WindowPage::overview, WindowPage::diagnostics}));
-    EXPECT_EQ(terminations, 1);
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return terminations == 1; }));
+
+    // The update commands, told apart by their effects: with tool work running a request waits, the wait can
+    // be withdrawn, and installing at once is refused with the notice; a check without a feed ends at once.
+    ControllerTestAccess::cliBusy(controller, true);
+    ControllerTestAccess::update(controller, UpdateState::Ready{UpdateInfo{}, QStringLiteral("/staged")});
+    item->perform(C::installConnectorUpdate);
+    EXPECT_TRUE(controller.waitsToInstall());
+    item->perform(C::cancelConnectorUpdateWait);
+    EXPECT_FALSE(controller.waitsToInstall() || controller.notice());
+    item->perform(C::installConnectorUpdateNow);
+    EXPECT_EQ(controller.notice(), QStringLiteral("执行工具正在检查或更新，请结束后再更新连接器"));
+    EXPECT_TRUE(controller.update().is<UpdateState::Ready>());
+    item->perform(C::checkConnectorUpdate);
+    EXPECT_TRUE(controller.update().is<UpdateState::NotConfigured>());
+    ControllerTestAccess::cliBusy(controller, false);
+    EXPECT_EQ(controller.cliActions.size(), 2) << "the update commands reach only the update pipeline";
 
     item->perform(C::startBridge);
     QFile args(tool + ".args");
     ASSERT_TRUE(TestSupport::spinUntil([&] { return args.size() > 0; }));
     ASSERT_TRUE(args.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(args.readAll()), SystemTools::kickstartArguments(false).join(' ') + '\n');
+    EXPECT_EQ(QString::fromUtf8(args.readAll()), "--user start com.tamrik.senvik.connector.agent.service\n");
     item->perform(C::openSenvik);
     EXPECT_TRUE(TestSupport::spinUntil(
         [&] { return controller.notice() == QStringLiteral("这台 Mac 上没找到 Orvane"); }));

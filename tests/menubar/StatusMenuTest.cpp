@@ -364,9 +364,11 @@ TEST(StatusMenuCli, RowsOfTheToolSection) {
     };
     const QString check = QStringLiteral("cli-check | stays | 检查执行工具更新");
     const Case cases[] = {
-        {"bridge without tool support",
-         [](MenuSnapshot&) {},
-         {check + QStringLiteral(" | off | tip:这个桥接版本不支持，先更新连接器")}},
+        {"bridge without tool support: an offered update is off too",
+         [](MenuSnapshot& s) { s.cliTools = {tool("codex", QStringLiteral("1.2.3"), true, true)}; },
+         {QStringLiteral("cli-update-codex | stays | 更新 Codex 到 1.2.3 | off | "
+                         "tip:按原来的安装方式更新，完成后自动刷新模型清单"),
+          check + QStringLiteral(" | off | tip:这个桥接版本不支持，先更新连接器")}},
         {"engines: usable is info, unusable a note; update offers",
          [](MenuSnapshot& s) {
              s.cliAvailable = true;

@@ -60,10 +60,19 @@ TEST(WorkspaceApps, InstalledAppsByIdentifierInFolderOrder) {
         EXPECT_EQ(workspace.urlForApplication(QString::fromLatin1(c.identifier)), c.expected) << c.identifier;
 }
 
+// An Info.plist of `size` bytes, blank-padded.
+void writePadded(const QString& plist, const QString& identifier, qint64 size) {
+    QByteArray bytes = info(identifier);
+    TestSupport::writeFile(plist,
+                           bytes.insert(bytes.indexOf("</plist>"), QByteArray(size - bytes.size(), ' ')));
+}
+
 // Application folders hold whatever other programs put there. An Info.plist that is a FIFO (opening it
-// would wait for a writer for ever), a link to /dev/zero (endless), a link anywhere else, or a huge file is
-// no Info.plist, and neither is one reached through a linked Contents folder; the search goes on past them.
+// would wait for a writer for ever), a link to /dev/zero (endless), a link anywhere else, or a file over the
+// cap (exactly the cap is read) is no Info.plist, and neither is one reached through a linked Contents
+// folder; the search goes on past them.
 TEST(WorkspaceApps, HostileInfoPlistsAreSkippedWithoutWaiting) {
+    const qint64 cap = 4 * 1024 * 1024; // the largest Info.plist read
     TestSupport::TempDir dir;
     const QString folder = dir.file(QStringLiteral("Applications"));
     const QString elsewhere =
@@ -79,12 +88,7 @@ TEST(WorkspaceApps, HostileInfoPlistsAreSkippedWithoutWaiting) {
          [&](const QString& plist) {
              QFile::link(elsewhere + QStringLiteral("/Contents/Info.plist"), plist);
          }},
-        {"D-huge",
-         [](const QString& plist) {
-             QFile file(plist);
-             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-             file.resize(64 * 1024 * 1024); // sparse: cheap
-         }},
+        {"D-one-byte-over-the-cap", [&](const QString& plist) { writePadded(plist, vestrano, cap + 1); }},
     };
     for (const auto& c : cases) {
         const QString plist =
@@ -99,6 +103,7 @@ TEST(WorkspaceApps, HostileInfoPlistsAreSkippedWithoutWaiting) {
     EXPECT_EQ(workspace.urlForApplication(vestrano), std::nullopt);
 
     makeBundle(folder + QStringLiteral("/F-real.app"), vestrano);
+    writePadded(folder + QStringLiteral("/F-real.app/Contents/Info.plist"), vestrano, cap);
     EXPECT_EQ(workspace.urlForApplication(vestrano), folder + QStringLiteral("/F-real.app"));
 }
 

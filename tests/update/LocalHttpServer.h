@@ -12,13 +12,16 @@ class LocalHttpServer : public QObject {
 public:
     struct Answer {
         Answer(int status = 200, QByteArray body = {}, bool length = true,
-               std::optional<qint64> stopAfter = {}, QByteArray location = {})
-            : status(status), body(body), length(length), stopAfter(stopAfter), location(location) {}
+               std::optional<qint64> stopAfter = {}, QByteArray location = {},
+               std::optional<qint64> claimed = {})
+            : status(status), body(body), length(length), stopAfter(stopAfter), location(location),
+              claimed(claimed) {}
         int status;
         QByteArray body;
         bool length;                     // send Content-Length
         std::optional<qint64> stopAfter; // close after this many body bytes
         QByteArray location;             // for redirects
+        std::optional<qint64> claimed;   // the Content-Length sent, when not the body's
     };
 
     LocalHttpServer() {
@@ -48,7 +51,7 @@ private:
         const Answer a = answers_.value(path, Answer(404, "not here"));
         QByteArray head = "HTTP/1.1 " + QByteArray::number(a.status) + " X\r\nConnection: close\r\n";
         if (a.length)
-            head += "Content-Length: " + QByteArray::number(a.body.size()) + "\r\n";
+            head += "Content-Length: " + QByteArray::number(a.claimed.value_or(a.body.size())) + "\r\n";
         if (!a.location.isEmpty())
             head += "Location: " + a.location + "\r\n";
         socket->write(head + "\r\n" + (a.stopAfter ? a.body.left(*a.stopAfter) : a.body));

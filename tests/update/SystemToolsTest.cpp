@@ -158,19 +158,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentsCase{"launchctlOtherUser",
                                     SystemTools::launchctlKickstartArguments(false, 0),
                                     {QStringLiteral("kickstart"),
-                                     QStringLiteral("gui/0/com.tamrik.senvik.connector.agent")}},
-                      ArgumentsCase{"systemctlStart",
-                                    SystemTools::systemctlKickstartArguments(false),
-                                    {QStringLiteral("--user"), QStringLiteral("start"),
-                                     QStringLiteral("com.tamrik.senvik.connector.agent.service")}},
-                      ArgumentsCase{"systemctlRestart",
-                                    SystemTools::systemctlKickstartArguments(true),
-                                    {QStringLiteral("--user"), QStringLiteral("restart"),
-                                     QStringLiteral("com.tamrik.senvik.connector.agent.service")}}),
+                                     QStringLiteral("gui/0/com.tamrik.senvik.connector.agent")}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// kickstartAgent through a stand-in service-manager tool: it sees this OS's arguments and its status comes
-// back.
+// kickstartAgent through a stand-in service-manager tool: it sees systemd's command lines and its status
+// comes back.
 TEST(SystemTools, KickstartRunsTheToolWithItsArguments) {
     TestSupport::TempDir dir;
     const QString record = dir.file(QStringLiteral("args"));
@@ -188,7 +180,8 @@ TEST(SystemTools, KickstartRunsTheToolWithItsArguments) {
         ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
         QStringList lines = QString::fromUtf8(recorded.readAll()).split(QLatin1Char('\n'));
         lines.removeAll(QString());
-        EXPECT_EQ(lines, SystemTools::kickstartArguments(restart)) << "restart=" << restart;
+        EXPECT_EQ(lines.join(' '), QStringLiteral("--user %1 com.tamrik.senvik.connector.agent.service")
+                                       .arg(restart ? "restart" : "start"));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "RunTask.h"
 #include "UpdateFailure.h"
 
+#include <QCoroTimer>
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QSysInfo>
@@ -57,7 +58,9 @@ TEST_F(UpdateCheck, feedOutcomes) {
         QByteArray feedPath = "/feed.json", imagePath = "";
     };
     const std::vector<Case> cases{
-        {{200, feed(57, "x.dmg")}, ""},
+        {{200, feed(57, "x.dmg").leftJustified(1 << 20, ' ')}, ""}, // the largest feed read
+        {{200, feed(57, "x.dmg").leftJustified((1 << 20) + 1, ' ')},
+         "检查更新没成功：更新清单大得不像话，没有读"},
         {{200, feed(58, "x.dmg", {{"minimumSystemVersion", "99"}})},
          "新版本 2.0 要 " + systemName + " 99 以上"},
         {{404, "gone"}, "检查更新没成功：更新清单取不到（HTTP 404）"},
@@ -122,10 +125,14 @@ TEST_F(UpdateCheck, readyAndBusyStatesHoldOffTheCheck) {
 TEST_F(UpdateCheck, scheduleChecksAfterItsDelay) {
     server.set("/feed.json", {200, feed(57, "x.dmg")});
     UpdateFixtures::setFeed(QString::fromLatin1(server.url("/feed.json")));
-    controller.firstUpdateCheck = 300ms;
+    std::vector<std::pair<std::chrono::milliseconds, int>> sleeps; // each wait, with the feed's hits by then
+    controller.updateScheduleSleep = [&sleeps, this](std::chrono::milliseconds delay) -> QCoro::Task<void> {
+        sleeps.emplace_back(delay, server.hits("/feed.json"));
+        co_await QCoro::sleepFor(sleeps.size() < 3 ? 0ms : delay);
+    };
     controller.startUpdateChecks();
-    EXPECT_EQ(server.hits("/feed.json"), 0);
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return server.hits("/feed.json") == 1; }, 20s));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleeps.size() == 3; }, 20s));
+    EXPECT_EQ(sleeps, (std::vector<std::pair<std::chrono::milliseconds, int>>{{20s, 0}, {6h, 1}, {6h, 2}}));
 }
 
 // Downloads through fetch, every progress report kept.
@@ -189,7 +196,10 @@ TEST_F(Download, failuresLeaveNoFile) {
           Case{{302, "", true, {}, server.url("/image.dmg").replace("http:", "https:")},
                {},
                "服务器转去了不安全的地址"},
-          Case{{302, "", true, {}, server.url("/image.dmg")}, {}, "更新服务器转来转去，没有给出回答"}}) {
+          Case{{302, "", true, {}, server.url("/image.dmg")}, {}, "更新服务器转来转去，没有给出回答"},
+          // Without a size in the feed an image may claim up to 2 GiB.
+          Case{{200, body, true, {}, {}, (qint64(2) << 30) + 1}, {}, refused},
+          Case{{200, body, true, {}, {}, qint64(2) << 30}, {}, "更新服务器中途断开了连接"}}) {
         server.set("/image.dmg", c.answer);
         QString message = "<no failure>";
         try {

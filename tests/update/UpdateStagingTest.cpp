@@ -110,10 +110,20 @@ TEST_F(Staging, refusals) {
          "系统没认出新版本是公证过的，没有装"},
         {[&] { makeBundle(app, "58"), sign(app, {}, ConnectorPaths::teamID, other); },
          "系统没认出新版本是公证过的，没有装"},
+        {[&] { // a sound image whose copy comes out altered: the copy is checked again
+             makeReleaseBundle(app, "58");
+             const QString ditto =
+                 "#!/bin/sh\n'" + tools.copy +
+                 "' \"$@\" && chmod -R u+w \"$2\" && echo 5 > \"$2/Contents/Resources/build.txt\"\n";
+             TestSupport::writeFile(root.file("ditto"), ditto.toUtf8(), 0755);
+             tools.copy = root.file("ditto");
+         },
+         "新版本的签名对不上，没有装"},
     };
     for (const Case& c : cases) {
         QDir(content).removeRecursively();
         verifier = AppVerifier(systemCodeSigning());
+        tools.copy = helpers().copy;
         c.prepare();
         EXPECT_EQ(stage(), c.expected);
         EXPECT_FALSE(QFileInfo::exists(image) || QFileInfo::exists(mountPoint)) << c.expected.toStdString();

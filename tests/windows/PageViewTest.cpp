@@ -103,13 +103,36 @@ TEST(OverviewView, ToolUpdateCannotBeReachedWhileRunsAreOpen) {
     EXPECT_TRUE(buttonNamed(w.overview(), QStringLiteral("检查执行工具更新"))->isEnabled());
 }
 
-TEST(OverviewView, ToolButtonsSendTheirCommands) {
+TEST(OverviewView, ButtonsMakeTheirControllerCalls) {
     Window w(WindowPage::overview);
     buttonNamed(w.overview(), QStringLiteral("检查执行工具更新"))->click();
     buttonNamed(w.overview(), QStringLiteral("刷新模型清单"))->click();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return w.f.controller.sent.size() == 2; }));
     EXPECT_EQ(w.f.controller.sent,
               (QStringList{QStringLiteral("cli-check:"), QStringLiteral("cli-refresh:")}));
+
+    // The update buttons, told apart by their effects: with tool work running a request waits, the wait can
+    // be withdrawn, and installing at once is refused with the notice; a check without a feed ends at once.
+    ConnectorController& c = w.f.controller;
+    const auto click = [&](const char* name) {
+        QCoreApplication::processEvents();
+        QPushButton* button = buttonNamed(w.overview(), QString::fromUtf8(name));
+        ASSERT_NE(button, nullptr) << name;
+        button->click();
+    };
+    A::cliTools(c, {}); // their rows' "更新" buttons would be found first
+    A::cliBusy(c, true);
+    A::update(c, UpdateState::Ready{UpdateInfo{}, QStringLiteral("/staged")});
+    click("更新");
+    EXPECT_TRUE(c.waitsToInstall());
+    click("取消等待");
+    EXPECT_FALSE(c.waitsToInstall() || c.notice());
+    click("更新");
+    click("现在就换");
+    EXPECT_EQ(c.notice(), QStringLiteral("执行工具正在检查或更新，请结束后再更新连接器"));
+    A::update(c, UpdateState::Failed{QStringLiteral("x")});
+    click("检查连接器更新");
+    EXPECT_TRUE(c.update().is<UpdateState::NotConfigured>());
 }
 
 // A change re-renders the same widgets: rows, focus and the scroll position stay.
@@ -174,13 +197,19 @@ TEST(StatusView, RefreshLoopRunsOnlyWhileShown) {
     WindowState state;
     StatusView view(f.controller, state);
     EXPECT_FALSE(view.refreshLoopRunning());
-    int announced = 0;
-    QObject::connect(&f.controller, &ConnectorController::changed, [&] { ++announced; });
+    QList<QDateTime> refreshes; // when each refresh ended
+    QObject::connect(&f.controller, &ConnectorController::changed, [&] {
+        const std::optional<QDateTime> last = f.controller.lastRefresh();
+        if (last && (refreshes.isEmpty() || refreshes.last() != *last))
+            refreshes << *last;
+    });
     view.setAttribute(Qt::WA_DontShowOnScreen);
     view.show();
     EXPECT_TRUE(view.refreshLoopRunning());
-    // The first refresh runs at once: with no bridge it finds it unreachable and stores that.
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return announced > 0; }, 20s));
+    // The first refresh runs at once (with no bridge it finds it unreachable), the next 3 s after it ended; a
+    // coarse timer may fire up to 5 % early.
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return refreshes.size() == 2; }, 20s));
+    EXPECT_GE(refreshes[0].msecsTo(refreshes[1]), 2850);
     view.hide();
     EXPECT_FALSE(view.refreshLoopRunning());
     view.setRefreshLoop(false);

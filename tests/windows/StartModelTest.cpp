@@ -84,7 +84,6 @@ TEST(StartModel, FirstStepHelpByBridgeAndEngines) {
         EXPECT_EQ(m.help->action, c.action);
         EXPECT_EQ(m.help->engines.size(), c.engines.size());
         if (c.action == Action::findAgain) {
-            EXPECT_EQ(m.help->actionTitle, QStringLiteral("再找一遍"));
             EXPECT_EQ(m.help->actionEnabled, c.enabled);
             EXPECT_EQ(m.help->note,
                       QStringLiteral("装好或登录好一个以后，点「再找一遍」。怎么登录见「诊断」页。"));
@@ -94,22 +93,37 @@ TEST(StartModel, FirstStepHelpByBridgeAndEngines) {
     }
 }
 
+// Each step's help word for word: the user follows these texts, so one changed character is a fault.
 TEST(StartModel, OnlyTheCurrentStepHasHelpAndStepsAreLabelled) {
-    const StartModel link = StartModel::from(input({engine("codex", true)}, true, true, 0));
-    EXPECT_EQ(link.steps[0].marker, Marker::done);
-    EXPECT_EQ(link.steps[1].marker, Marker::done);
-    EXPECT_EQ(link.steps[2].marker, Marker::current);
-    ASSERT_TRUE(link.help);
-    EXPECT_EQ(link.help->step, Step::link);
-    EXPECT_EQ(link.help->action, Action::openSenvik);
-    EXPECT_EQ(link.help->actionTitle, QStringLiteral("打开 Orvane"));
-    EXPECT_TRUE(link.help->prominent);
-
-    const StartModel app = StartModel::from(input({engine("codex", true)}, true, false, 0));
-    ASSERT_TRUE(app.help);
-    EXPECT_EQ(app.help->step, Step::app);
-    EXPECT_EQ(app.help->action, Action::openDownloadPage);
-    EXPECT_EQ(app.help->actionTitle, QStringLiteral("去下载页装 Orvane"));
+    const struct {
+        StartInput in;
+        Step step;
+        const char* text;
+        Action action;
+        const char* actionTitle;
+    } helps[] = {
+        {input({engine("codex", false)}, true, false, 0), Step::engine,
+         "岗位靠 Codex、Claude Code 或 EvoX 干活，有一个能用就够。它们用的是你自己的账号和订阅。",
+         Action::findAgain, "再找一遍"},
+        {input({engine("codex", true)}, true, false, 0), Step::app,
+         "现在连接器靠这台 Mac 上的 Orvane 和你的手机来回。Mac 版走 TestFlight：下载页上有步骤，装好后登录。",
+         Action::openDownloadPage, "去下载页装 Orvane"},
+        {input({engine("codex", true)}, true, true, 0), Step::link,
+         "在 Orvane 里打开「我的 Agent」，会自动连上，不用终端，也不用连接码。", Action::openSenvik,
+         "打开 Orvane"},
+    };
+    for (const auto& h : helps) {
+        const StartModel m = StartModel::from(h.in);
+        ASSERT_TRUE(m.help);
+        EXPECT_EQ(m.help->step, h.step);
+        EXPECT_EQ(m.help->text, QString::fromUtf8(h.text));
+        EXPECT_EQ(m.help->action, h.action);
+        EXPECT_EQ(m.help->actionTitle, QString::fromUtf8(h.actionTitle));
+        EXPECT_EQ(m.help->prominent, h.step != Step::engine);
+        EXPECT_EQ(m.steps[int(h.step) - 1].marker, Marker::current);
+    }
+    const StartModel app = StartModel::from(helps[1].in);
+    EXPECT_EQ(app.steps[0].marker, Marker::done);
     EXPECT_EQ(app.steps[2].marker, Marker::later);
     EXPECT_EQ(app.steps[0].accessibleLabel,
               QStringLiteral("第 1 步，这台 Mac 上的执行工具，做完了，Codex 能用"));

@@ -16,6 +16,7 @@
 #include <coroutine>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -77,10 +78,26 @@ ssize_t sendOnce(int fd, const std::string& bytes) {
     return sent;
 }
 
+// Blocking reads until the peer closes, each bounded by the socket's time-out.
+void readToEnd(int fd, std::string& reply) {
+    char buffer[readChunkBytes];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0)
+            return;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw Failure(QStringLiteral("管理通道没有回应"));
+        }
+        appendReply(reply, std::string_view(buffer, static_cast<std::size_t>(got)));
+    }
+}
+
 // Requests up to this size go out in one non-blocking send on the calling thread (a new socket's buffer holds
 // far more); larger ones are written by a worker that may wait for the bridge to read.
 constexpr std::size_t loopRequestBytes = 64 * 1024;
-// Replies up to this size are decoded on the calling thread, larger ones on a worker.
+// Replies up to this size are read and decoded on the calling thread, larger ones on a worker.
 constexpr std::size_t loopDecodeBytes = 64 * 1024;
 
 // Waits on the calling thread's event loop until the socket is readable or a time-out passes. The notifier
@@ -179,18 +196,35 @@ QCoro::Task<json> exchangeOnLoop(std::string socketPath, std::string encodedRequ
                 throw Failure(QStringLiteral("管理通道没有回应"));
             continue;
         }
-        reply.append(buffer, static_cast<std::size_t>(got));
-        if (reply.size() > maxReplyBytes)
-            throw Failure(QStringLiteral("管理通道的回答看不懂"));
+        appendReply(reply, std::string_view(buffer, static_cast<std::size_t>(got)));
+        if (reply.size() > loopDecodeBytes) {
+            // A large reply is read to its end and decoded on a worker: megabytes copied and paged in
+            // would otherwise stall the interface.
+            auto rest = [owned = std::make_shared<UniqueFd>(std::move(socket)), bytes = std::move(reply),
+                         timeoutSeconds]() mutable {
+                const int flags = ::fcntl(owned->get(), F_GETFL);
+                if (flags < 0 || ::fcntl(owned->get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+                    throw Failure(QStringLiteral("管理通道没有回应"));
+                setTimeouts(owned->get(), timeoutSeconds);
+                readToEnd(owned->get(), bytes);
+                owned->close();
+                return decodeReply(bytes);
+            };
+            co_return co_await Async::onWorker(std::move(rest));
+        }
     }
     socket.close();
-    if (reply.size() <= loopDecodeBytes)
-        co_return decodeReply(reply);
-    auto decode = [bytes = std::move(reply)] { return decodeReply(bytes); };
-    co_return co_await Async::onWorker(std::move(decode));
+    co_return decodeReply(reply);
 }
 
 } // namespace
+
+void appendReply(std::string& reply, std::string_view chunk) {
+    // A local process streaming without end must not grow our memory without bound.
+    if (chunk.size() > maxReplyBytes - std::min(reply.size(), maxReplyBytes))
+        throw Failure(QStringLiteral("管理通道的回答看不懂"));
+    reply.append(chunk);
+}
 
 json decodeReply(const std::string& reply) {
     // Nesting deeper than any real reply would overflow the stack when the result is copied: refuse it as
@@ -236,21 +270,7 @@ json exchange(const std::string& socketPath, const std::string& encodedRequest, 
         throw Failure(QStringLiteral("管理通道写不进去"));
 
     std::string reply;
-    char buffer[readChunkBytes];
-    for (;;) {
-        const ssize_t got = ::read(socket.get(), buffer, sizeof buffer);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw Failure(QStringLiteral("管理通道没有回应"));
-        }
-        reply.append(buffer, static_cast<std::size_t>(got));
-        // A local process streaming without end must not grow our memory without bound.
-        if (reply.size() > maxReplyBytes)
-            throw Failure(QStringLiteral("管理通道的回答看不懂"));
-    }
+    readToEnd(socket.get(), reply);
     socket.close();
     return decodeReply(reply);
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // The client of the bridge's admin channel: one connection, one JSON request line, one JSON reply.
 // No instances, no state. An exchange waits on the calling thread's event loop without blocking it (the reply
@@ -47,6 +48,8 @@ QCoro::Task<bool> waitUntilRunningAt(QString socketPath, double seconds);
 // The synchronous pieces, for workers and benchmarks.
 std::string encode(const QString& command, const std::optional<QString>& id, const nlohmann::json& fields);
 nlohmann::json exchange(const std::string& socketPath, const std::string& encodedRequest, int timeoutSeconds);
+// One piece of a reply as it is read, added to the rest; fails (Failure) once the whole passes maxReplyBytes.
+void appendReply(std::string& reply, std::string_view chunk);
 // A whole reply's bytes to its result, failing as request() does.
 nlohmann::json decodeReply(const std::string& reply);
 

@@ -253,16 +253,21 @@ QCoro::Task<void> ConnectorAppDelegate::handOff() {
     message.reopen = message.links.isEmpty() &&
                      !ProcessInfo::hasFlag(arguments_, QStringLiteral("--menubar")) &&
                      !ProcessInfo::hasFlag(arguments_, QStringLiteral("--after-update"));
-    if (message.links.isEmpty() && !message.reopen)
+    // One line on every way out, so a start from a terminal never ends without a word.
+    if (message.links.isEmpty() && !message.reopen) {
+        qWarning("Orvane 连接器已在运行（同一主目录），这次启动就此结束。");
         co_return;
+    }
     const std::optional<QString> path = InstanceChannel::socketPath(ConnectorPaths::home());
     bool delivered = false;
     if (path) {
         QCoro::Task<bool> sending = InstanceChannel::send(*path, message, 3s);
         delivered = co_await std::move(sending);
     }
-    if (!delivered)
-        qWarning("the running Orvane connector could not be reached; this start's request is dropped");
+    if (delivered)
+        qWarning("Orvane 连接器已在运行（同一主目录），这次启动的请求已交给它。");
+    else
+        qWarning("Orvane 连接器已在运行（同一主目录），但联系不上它：这次启动的请求没有送到。");
     LifecycleProbe::note(delivered ? QStringLiteral("handed over") : QStringLiteral("hand-over failed"));
 }
 

@@ -5,8 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QLocalSocket>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -46,29 +44,17 @@ qsizetype messageEnd(const QByteArray& bytes) {
     return at < 0 ? -1 : at + 2;
 }
 
-bool sendBlocking(const QByteArray& path, const QByteArray& bytes, std::chrono::milliseconds timeout) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + timeout;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= qsizetype(sizeof(address.sun_path)))
+using Clock = std::chrono::steady_clock;
+
+// One connection: true once the listener answered. Gives up at `deadline`, or at once when nothing listens.
+bool exchangeOnce(const sockaddr_un& address, const QByteArray& bytes, Clock::time_point deadline) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
         return false;
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-
-    int fd = -1;
-    for (;;) {
-        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return false;
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
-            break;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
         ::close(fd);
-        fd = -1;
-        if (Clock::now() + std::chrono::milliseconds(100) >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return false;
     }
-
     const auto remaining = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
     const qint64 micros = std::max<qint64>(remaining.count(), 100'000);
     timeval limit{static_cast<time_t>(micros / 1'000'000), static_cast<suseconds_t>(micros % 1'000'000)};
@@ -98,6 +84,24 @@ bool sendBlocking(const QByteArray& path, const QByteArray& bytes, std::chrono::
     }
     ::close(fd);
     return ok && reply.startsWith("ok\n");
+}
+
+bool sendBlocking(const QByteArray& path, const QByteArray& bytes, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= qsizetype(sizeof(address.sun_path)))
+        return false;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    // Tried again until the deadline: the running instance may be a moment away from listening, or may have
+    // dropped this connection among the oldest of a flood before reading it.
+    for (;;) {
+        if (exchangeOnce(address, bytes, deadline))
+            return true;
+        if (Clock::now() + std::chrono::milliseconds(100) >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 } // namespace
@@ -163,20 +167,31 @@ std::optional<QString> privateDirectory(const QString& home) {
     return isPrivateDirectory(dir) ? std::optional<QString>(dir) : std::nullopt;
 }
 
-std::optional<QString> socketPath(const QString& home) {
+namespace {
+// The runtime directory is shared by every home of the user; what lies in it for one home's instance carries
+// a tag of that home in its name.
+std::optional<QString> perHomePath(const QString& home, QLatin1StringView suffix) {
     const std::optional<QString> dir = privateDirectory(home);
     if (!dir)
         return std::nullopt;
-    // The runtime directory is shared by every home of the user; the socket belongs to one home's instance.
     const QByteArray tag =
         QCryptographicHash::hash(QFile::encodeName(QDir::cleanPath(home)), QCryptographicHash::Sha256)
             .toHex()
             .left(12);
-    const QString path = *dir + QLatin1Char('/') + ConnectorPaths::connectorBundleID + QLatin1Char('.') +
-                         QString::fromLatin1(tag) + QStringLiteral(".instance");
-    if (QFile::encodeName(path).size() >= qsizetype(sizeof(sockaddr_un::sun_path)))
+    return *dir + QLatin1Char('/') + ConnectorPaths::connectorBundleID + QLatin1Char('.') +
+           QString::fromLatin1(tag) + suffix;
+}
+} // namespace
+
+std::optional<QString> socketPath(const QString& home) {
+    const std::optional<QString> path = perHomePath(home, QLatin1StringView(".instance"));
+    if (!path || QFile::encodeName(*path).size() >= qsizetype(sizeof(sockaddr_un::sun_path)))
         return std::nullopt;
     return path;
+}
+
+std::optional<QString> lockPath(const QString& home) {
+    return perHomePath(home, QLatin1StringView(".lock"));
 }
 
 QCoro::Task<bool> send(QString path, Message message, std::chrono::milliseconds timeout) {
@@ -188,50 +203,131 @@ QCoro::Task<bool> send(QString path, Message message, std::chrono::milliseconds 
 }
 
 Listener::Listener(QObject* parent) : QObject(parent) {
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&server_, &QLocalServer::newConnection, this, &Listener::accept);
+    // While the process is out of descriptors, accepting is paused briefly instead of spinning on a socket
+    // that stays readable.
+    retry_ = new QTimer(this);
+    retry_->setSingleShot(true);
+    retry_->setInterval(std::chrono::milliseconds(200));
+    connect(retry_, &QTimer::timeout, this, [this] {
+        if (notifier_)
+            notifier_->setEnabled(true);
+        acceptPending();
+    });
+}
+
+Listener::~Listener() {
+    for (const QPointer<QLocalSocket>& connection : std::as_const(connections_))
+        delete connection.data();
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 bool Listener::listen(const QString& path) {
-    QLocalServer::removeServer(path);
-    if (server_.listen(path))
-        return true;
-    qWarning("cannot listen for other starts at %s: %s", qPrintable(path), qPrintable(server_.errorString()));
-    return false;
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (name.size() >= qsizetype(sizeof(address.sun_path))) {
+        qWarning("cannot listen for other starts at %s: the path is too long", qPrintable(path));
+        return false;
+    }
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        qWarning("cannot listen for other starts: %s", std::strerror(errno));
+        return false;
+    }
+    ::unlink(name.constData());
+    // Only this user: the directory is private already, the socket itself is made so as well.
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::chmod(name.constData(), 0600) != 0 || ::listen(fd, 64) != 0) {
+        qWarning("cannot listen for other starts at %s: %s", qPrintable(path), std::strerror(errno));
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &Listener::acceptPending);
+    return true;
 }
 
-void Listener::accept() {
-    while (QLocalSocket* connection = server_.nextPendingConnection()) {
-        connection->setParent(this);
-        auto state = std::make_shared<Pending>();
-        // A peer that never finishes its message is dropped rather than kept open. The timer goes with the
-        // connection: a single-shot timer would still fire (idly) long after a finished hand-over.
-        auto* patience = new QTimer(connection);
-        patience->setSingleShot(true);
-        connect(patience, &QTimer::timeout, connection, [connection] { connection->abort(); });
-        patience->start(listenerPatience);
-        connect(connection, &QLocalSocket::disconnected, connection, &QObject::deleteLater);
-        connect(connection, &QLocalSocket::readyRead, this, [this, connection, state] {
-            if (state->done) {
-                connection->readAll();
-                return;
-            }
-            state->bytes.append(connection->readAll());
-            const qsizetype end = messageEnd(state->bytes);
-            if (end < 0 ? state->bytes.size() > maxMessageBytes : end > maxMessageBytes) {
-                connection->abort();
-                return;
-            }
-            if (end < 0)
-                return;
-            state->done = true;
-            const Message message = decode(state->bytes.left(end));
-            connection->write("ok\n");
-            connection->flush();
-            connection->disconnectFromServer();
-            emit received(message);
-        });
+void Listener::acceptPending() {
+    // A few at a time, so the connections already open get their turn between the rounds of a flood.
+    for (int taken = 0; fd_ >= 0 && taken < maxConnections;) {
+        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            serve(fd);
+            ++taken;
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // The listener stays; the waiting starts are taken once descriptors are free again.
+            notifier_->setEnabled(false);
+            retry_->start();
+        }
+        return;
     }
+}
+
+void Listener::serve(int fd) {
+    ucred peer{};
+    socklen_t length = sizeof(peer);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::getuid()) {
+        ::close(fd);
+        return;
+    }
+    connections_.removeAll(nullptr);
+    while (connections_.size() >= maxConnections)
+        delete connections_.takeFirst().data();
+
+    QByteArray early;
+    char buffer[4096];
+    while (early.size() <= maxMessageBytes && messageEnd(early) < 0) {
+        const ssize_t n = ::recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        early.append(buffer, n);
+    }
+
+    auto* connection = new QLocalSocket(this);
+    if (!connection->setSocketDescriptor(fd)) {
+        ::close(fd);
+        delete connection;
+        return;
+    }
+    connections_.append(connection);
+    auto state = std::make_shared<Pending>();
+    // A peer that never finishes its message is dropped rather than kept open. The timer goes with the
+    // connection: a single-shot timer would still fire (idly) long after a finished hand-over.
+    auto* patience = new QTimer(connection);
+    patience->setSingleShot(true);
+    connect(patience, &QTimer::timeout, connection, [connection] { connection->abort(); });
+    patience->start(listenerPatience);
+    connect(connection, &QLocalSocket::disconnected, connection, &QObject::deleteLater);
+    auto take = [this, connection, state](const QByteArray& chunk) {
+        if (state->done)
+            return;
+        state->bytes.append(chunk);
+        const qsizetype end = messageEnd(state->bytes);
+        if (end < 0 ? state->bytes.size() > maxMessageBytes : end > maxMessageBytes) {
+            connection->abort();
+            return;
+        }
+        if (end < 0)
+            return;
+        state->done = true;
+        const Message message = decode(state->bytes.left(end));
+        connection->write("ok\n");
+        connection->flush();
+        connection->disconnectFromServer();
+        emit received(message);
+    };
+    connect(connection, &QLocalSocket::readyRead, this, [connection, take] { take(connection->readAll()); });
+    // A start writes right after connecting: what has already arrived is taken now, before later connections
+    // of a flood can push this one out.
+    if (!early.isEmpty())
+        take(early);
 }
 
 } // namespace InstanceChannel

@@ -2,10 +2,13 @@
 
 #include <QCoroTask>
 #include <QList>
-#include <QLocalServer>
+#include <QLocalSocket>
 #include <QObject>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
@@ -40,17 +43,27 @@ Message decode(const QByteArray& bytes);
 std::optional<QString> privateDirectory(const QString& home);
 // The socket inside it; absent when the directory cannot be had or the path is too long for a socket.
 std::optional<QString> socketPath(const QString& home);
+// The file whose lock decides which start is that home's instance (InstanceLock.h), beside its socket.
+std::optional<QString> lockPath(const QString& home);
 
 // Sends one message, retrying the connection until `timeout` (the running instance may be a moment away
 // from listening). True once the listener answered. Runs on a worker; never blocks the main thread.
 QCoro::Task<bool> send(QString path, Message message, std::chrono::milliseconds timeout);
 
-// The running instance's end of the channel.
+// The running instance's end of the channel. Its own accept loop rather than QLocalServer's: that one closes
+// the server (and removes the socket file) the first time accept() fails, so a flood that exhausts the
+// descriptors would silence every later start for good.
 class Listener : public QObject {
     Q_OBJECT
 
 public:
+    // Hand-overs served at once. A start sends its message right after connecting, so only a flood fills
+    // this; beyond it the oldest connection is dropped, which keeps the descriptors for the connector's own
+    // work and still lets a new start through.
+    static constexpr int maxConnections = 8;
+
     explicit Listener(QObject* parent = nullptr);
+    ~Listener() override;
 
     // Takes over `path` (a stale socket left by an instance that died is removed first: the caller has made
     // sure no other instance runs). False with the reason logged when it cannot listen.
@@ -60,9 +73,14 @@ signals:
     void received(const InstanceChannel::Message& message);
 
 private:
-    void accept();
+    void acceptPending();
+    void serve(int fd);
 
-    QLocalServer server_;
+    int fd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+    QTimer* retry_ = nullptr;
+    // Oldest first.
+    QList<QPointer<QLocalSocket>> connections_;
 };
 
 } // namespace InstanceChannel

@@ -16,10 +16,10 @@ InstanceLock::~InstanceLock() {
 
 std::unique_ptr<InstanceLock> InstanceLock::tryAcquire(const QString& home, Outcome& outcome) {
     outcome = Outcome::unavailable;
-    const std::optional<QString> folder = InstanceChannel::privateDirectory(home);
-    if (!folder)
+    const std::optional<QString> file = InstanceChannel::lockPath(home);
+    if (!file)
         return nullptr;
-    const QByteArray path = QFile::encodeName(*folder + QStringLiteral("/instance.lock"));
+    const QByteArray path = QFile::encodeName(*file);
     // Close-on-exec: a relaunched connector must not inherit the lock of the one it replaces.
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)

@@ -5,9 +5,10 @@
 
 #include <memory>
 
-// The arbiter between connector starts of one user: an exclusive lock on a file in the user's private
-// directory, held for the life of the process. Of two starts at the same moment exactly one gets it; the
-// kernel drops it when the process ends, however it ends, so a crash leaves nothing stale behind.
+// The arbiter between connector starts of one user and home: an exclusive lock on a file in the user's
+// private directory (one per home, as the hand-over socket), held for the life of the process. Of two starts
+// at the same moment exactly one gets it; the kernel drops it when the process ends, however it ends, so a
+// crash leaves nothing stale behind.
 class InstanceLock {
 public:
     enum class Outcome { held, takenByAnother, unavailable };

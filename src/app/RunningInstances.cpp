@@ -30,36 +30,47 @@ bool hasEnded(const QString& procDir) {
     QFile stat(procDir + QStringLiteral("/stat"));
     if (!stat.open(QIODevice::ReadOnly))
         return true;
-    const QByteArray text = stat.read(4096);
-    const qsizetype close = text.lastIndexOf(')');
-    if (close < 0 || close + 2 >= text.size())
-        return true;
-    const char state = text.at(close + 2);
-    return state == 'Z' || state == 'X' || state == 'x';
+    return endedIn(stat.read(4096));
 }
 
 } // namespace
+
+bool endedIn(const QByteArray& stat) {
+    // The command name in parentheses may itself hold ") ": the state follows the last one.
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0 || close + 2 >= stat.size())
+        return true;
+    const char state = stat.at(close + 2);
+    return state == 'Z' || state == 'X' || state == 'x';
+}
+
+bool agentIn(const QByteArray& cmdline) {
+    QList<QByteArray> arguments = cmdline.split('\0');
+    if (!arguments.isEmpty())
+        arguments.removeFirst(); // the program itself
+    return arguments.contains(QByteArrayLiteral("--agent"));
+}
+
+QString homeIn(const QByteArray& environ) {
+    for (const QByteArray& entry : environ.split('\0')) {
+        if (entry.startsWith("HOME="))
+            return QFile::decodeName(entry.mid(5));
+    }
+    return QString();
+}
 
 bool isAgent(const QString& procDir) {
     QFile file(procDir + QStringLiteral("/cmdline"));
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    QList<QByteArray> arguments = file.read(1 << 20).split('\0');
-    if (!arguments.isEmpty())
-        arguments.removeFirst(); // the program itself
-    return arguments.contains(QByteArrayLiteral("--agent"));
+    return agentIn(file.read(1 << 20));
 }
 
 std::optional<QString> homeOf(const QString& procDir) {
     QFile environ(procDir + QStringLiteral("/environ"));
     if (!environ.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray all = environ.readAll();
-    for (const QByteArray& entry : all.split('\0')) {
-        if (entry.startsWith("HOME="))
-            return QFile::decodeName(entry.mid(5));
-    }
-    return QString();
+    return homeIn(environ.readAll());
 }
 
 QList<pid_t> find(const QString& bundleID, pid_t except, const QString& home, const QString& procRoot) {

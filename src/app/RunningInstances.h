@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -27,5 +28,11 @@ bool isAgent(const QString& procDir);
 
 // The home a process was started with (its HOME), or nothing when its environment cannot be read.
 std::optional<QString> homeOf(const QString& procDir);
+
+// The readers of the /proc files above, on their contents: whether a "stat" line shows an ended process,
+// whether a "cmdline" holds the agent flag, and the HOME of an "environ" (empty when it has none).
+bool endedIn(const QByteArray& stat);
+bool agentIn(const QByteArray& cmdline);
+QString homeIn(const QByteArray& environ);
 
 } // namespace RunningInstances

@@ -45,6 +45,9 @@ void ConnectorController::storeBridge(std::optional<BridgeStatus> value) {
 void ConnectorController::storeEngines(QList<Engine> value) {
     assign(engines_, std::move(value));
 }
+void ConnectorController::storeEnginesNotListed(qsizetype value) {
+    assign(enginesNotListed_, value);
+}
 void ConnectorController::storeCliTools(QList<CliTool> value) {
     assign(cliTools_, std::move(value));
 }
@@ -235,26 +238,29 @@ QString ConnectorController::displayTime(const QDateTime& time) {
 BridgeStatus ConnectorController::bridgeStatus(const nlohmann::json& status) {
     BridgeStatus bridge;
     bridge.port = integer(status, "port");
-    bridge.version = text(status, "bridgeVersion");
+    bridge.version = ReplyCaps::clipped(text(status, "bridgeVersion"));
     if (auto started = text(status, "startedAt"))
         bridge.startedAt = date(*started);
     bridge.managed = boolean(status, "managed").value_or(false);
     bridge.openRuns = integer(status, "open").value_or(0);
     if (const nlohmann::json* repo = object(status, "companyRepo")) {
-        bridge.repoRoot = text(*repo, "root");
+        bridge.repoRoot = ReplyCaps::clipped(text(*repo, "root"));
         bridge.repoRoles = integer(*repo, "roles").value_or(0);
-        bridge.repoProblem = text(*repo, "problem");
+        bridge.repoProblem = ReplyCaps::clipped(text(*repo, "problem"));
     }
     if (const nlohmann::json* leases = object(status, "leases")) {
         bridge.leasesOn = text(*leases, "state") == QStringLiteral("on");
-        bridge.leasesReason = text(*leases, "reason");
-        bridge.leasesHolder = text(*leases, "holder");
+        bridge.leasesReason = ReplyCaps::clipped(text(*leases, "reason"));
+        bridge.leasesHolder = ReplyCaps::clipped(text(*leases, "holder"));
     }
     return bridge;
 }
 
-QList<Engine> ConnectorController::parseEngines(const nlohmann::json* engines) {
+QList<Engine> ConnectorController::parseEngines(const nlohmann::json* engines, qsizetype* notListed) {
     QList<Engine> result;
+    qsizetype beyond = 0;
+    if (notListed)
+        *notListed = 0;
     if (!engines || !engines->is_array())
         return result;
     for (const auto& element : *engines) {
@@ -265,6 +271,10 @@ QList<Engine> ConnectorController::parseEngines(const nlohmann::json* engines) {
         // An EvoX that is not installed is not listed at all: it is optional, unlike the other tools.
         if (engineId == QStringLiteral("evox") && installed == false)
             continue;
+        if (result.size() == ReplyCaps::listedEngines) {
+            ++beyond;
+            continue;
+        }
 
         Engine engine;
         engine.id = engineId.value_or(QStringLiteral("?"));
@@ -301,8 +311,14 @@ QList<Engine> ConnectorController::parseEngines(const nlohmann::json* engines) {
             engine.usable = !loggedOut;
             engine.path = binaryPath;
         }
+        engine.title = ReplyCaps::clipped(engine.title);
+        engine.summary = ReplyCaps::clipped(engine.summary);
+        engine.detail = ReplyCaps::clipped(engine.detail);
+        engine.path = ReplyCaps::clipped(engine.path);
         result.append(std::move(engine));
     }
+    if (notListed)
+        *notListed = beyond;
     return result;
 }
 
@@ -328,56 +344,85 @@ QList<Pairing> ConnectorController::parsePairings(const nlohmann::json& result) 
     return pairings;
 }
 
-void ConnectorController::storeCliFields(const nlohmann::json* tools) {
-    storeCliAvailable(tools != nullptr);
-    storeCliBusy(cliRequestInFlight || (tools && boolean(*tools, "busy").value_or(false)));
+ConnectorController::CliFields ConnectorController::parseCliFields(const nlohmann::json* tools) {
+    CliFields fields;
+    if (!tools)
+        return fields;
+    fields.present = true;
+    fields.busy = boolean(*tools, "busy").value_or(false);
+    fields.operation = text(*tools, "operation");
+    fields.message = ReplyCaps::clipped(text(*tools, "message"));
+    const nlohmann::json* entries = member(*tools, "tools");
+    if (!entries || !isArrayOfObjects(*entries))
+        return fields;
+    for (const auto& element : *entries) {
+        // One per engine at most is shown; a tool of no listed engine is never needed.
+        if (fields.tools.size() == ReplyCaps::listedEngines + 1)
+            break;
+        const std::optional<QString> id = text(element, "engine");
+        if (!id)
+            continue;
+        CliTool tool;
+        tool.id = *id;
+        tool.currentVersion = ReplyCaps::clipped(text(element, "currentVersion"));
+        tool.latestVersion = ReplyCaps::clipped(text(element, "latestVersion"));
+        tool.canUpdate = boolean(element, "canUpdate").value_or(false);
+        tool.updateAvailable = boolean(element, "updateAvailable").value_or(false);
+        tool.models = integer(element, "models");
+        tool.checked = text(element, "checkedAt").has_value();
+        tool.message = ReplyCaps::clipped(text(element, "message").value_or(QString()));
+        fields.tools.append(std::move(tool));
+    }
+    return fields;
+}
+
+void ConnectorController::storeCliFields(const CliFields& tools) {
+    storeCliAvailable(tools.present);
+    storeCliBusy(cliRequestInFlight || tools.busy);
     if (cliBusy_) {
         // An activity we set for our own command says more than the bridge's one word; keep it.
         if (!cliActivity_)
-            storeCliActivity(CliActivity::operation(tools ? text(*tools, "operation") : std::nullopt));
+            storeCliActivity(CliActivity::operation(tools.operation));
     } else {
         storeCliActivity(std::nullopt);
     }
-    storeCliMessage(tools ? text(*tools, "message") : std::nullopt);
+    storeCliMessage(tools.message);
 
     bool evoxListed = false;
     for (const Engine& engine : engines_)
         evoxListed = evoxListed || engine.id == QLatin1String("evox");
 
     QList<CliTool> list;
-    const nlohmann::json* entries = tools ? member(*tools, "tools") : nullptr;
-    if (entries && isArrayOfObjects(*entries)) {
-        for (const auto& element : *entries) {
-            const std::optional<QString> id = text(element, "engine");
-            if (!id || (!evoxListed && *id == QLatin1String("evox")))
-                continue;
-            CliTool tool;
-            tool.id = *id;
-            tool.currentVersion = text(element, "currentVersion");
-            tool.latestVersion = text(element, "latestVersion");
-            tool.canUpdate = boolean(element, "canUpdate").value_or(false);
-            tool.updateAvailable = boolean(element, "updateAvailable").value_or(false);
-            tool.models = integer(element, "models");
-            tool.checked = text(element, "checkedAt").has_value();
-            tool.message = text(element, "message").value_or(QString());
-            list.append(std::move(tool));
-        }
-    }
+    for (const CliTool& tool : tools.tools)
+        if (evoxListed || tool.id != QLatin1String("evox"))
+            list.append(tool);
     storeCliTools(std::move(list));
 }
 
-void ConnectorController::storeStatus(const nlohmann::json& status) {
-    storeBridge(bridgeStatus(status));
-    storeEngines(parseEngines(member(status, "engines")));
-    storeStrell(StrellStatus::parse(member(status, "strell")));
-    storeSessionHooks(SessionHooksStatus::parse(member(status, "sessionHooks")));
-    storeCliFields(object(status, "cliTools"));
+ConnectorController::ParsedStatus ConnectorController::parseStatus(const nlohmann::json& status) {
+    ParsedStatus parsed;
+    parsed.bridge = bridgeStatus(status);
+    parsed.engines = parseEngines(member(status, "engines"), &parsed.enginesNotListed);
+    parsed.strell = StrellStatus::parse(member(status, "strell"));
+    parsed.sessionHooks = SessionHooksStatus::parse(member(status, "sessionHooks"));
+    parsed.cli = parseCliFields(object(status, "cliTools"));
+    return parsed;
+}
+
+void ConnectorController::storeStatus(const ParsedStatus& status) {
+    storeBridge(status.bridge);
+    storeEngines(status.engines);
+    storeEnginesNotListed(status.enginesNotListed);
+    storeStrell(status.strell);
+    storeSessionHooks(status.sessionHooks);
+    storeCliFields(status.cli);
 }
 
 void ConnectorController::resetUnreachable() {
     // The tool list and messages stay: they describe the last known versions, still worth showing.
     storeBridge(std::nullopt);
     storeEngines({});
+    storeEnginesNotListed(0);
     storePairings({});
     storeCliAvailable(false);
     storeCliBusy(cliRequestInFlight);
@@ -424,7 +469,15 @@ QCoro::Task<void> ConnectorController::refresh() {
         resetUnreachable();
         co_return;
     }
-    storeStatus(status);
+    // Read and freed on a worker: a reply of a hundred thousand engines costs the main thread nothing.
+    auto read = [reply = std::move(status)]() mutable {
+        const nlohmann::json taken = std::move(reply);
+        return parseStatus(taken);
+    };
+    const ParsedStatus parsed = co_await Async::onWorker(std::move(read));
+    if (!self)
+        co_return;
+    storeStatus(parsed);
 
     nlohmann::json pairings = nlohmann::json::array();
     try {

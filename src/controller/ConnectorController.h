@@ -39,6 +39,7 @@ struct DiagnosticCheck;
     X(BackgroundService::Status, statusItemAtLogin, StatusItemAtLogin)                                       \
     X(std::optional<BridgeStatus>, bridge, Bridge)                                                           \
     X(QList<Engine>, engines, Engines)                                                                       \
+    X(qsizetype, enginesNotListed, EnginesNotListed)                                                         \
     X(QList<CliTool>, cliTools, CliTools)                                                                    \
     X(bool, cliBusy, CliBusy)                                                                                \
     X(std::optional<QString>, cliMessage, CliMessage)                                                        \
@@ -79,6 +80,8 @@ public:
     BackgroundService::Status statusItemAtLogin() const { return statusItemAtLogin_; }
     const std::optional<BridgeStatus>& bridge() const { return bridge_; }
     const QList<Engine>& engines() const { return engines_; }
+    // Engines of the last status beyond ReplyCaps::listedEngines, counted but not kept.
+    qsizetype enginesNotListed() const { return enginesNotListed_; }
     const QList<CliTool>& cliTools() const { return cliTools_; }
     bool cliBusy() const { return cliBusy_; }
     const std::optional<QString>& cliMessage() const { return cliMessage_; }
@@ -184,21 +187,21 @@ public:
     QCoro::Task<void> setSessionHooks(bool on);
     QCoro::Task<bool> strellAction(QString command, StrellDraft draft, qint64 revision);
 
-    // Start page progress (StartProgress.cpp). Cheap to read: whether a companion app is installed is looked up
-    // on a worker at most every few seconds, and a new answer is announced through changed().
+    // Start page progress (StartProgress.cpp). Cheap to read: whether a companion app is installed is looked
+    // up on a worker at most every few seconds, and a new answer is announced through changed().
     StartProgress startProgress() const;
 
-    // Diagnostics (src/diagnostics/ControllerDiagnostics.cpp). diagnostics() reads the application folders and
-    // the log's attributes where it is called; copyDiagnosticReport() reads them on a worker and then replaces
-    // the clipboard's contents with the report as plain text.
+    // Diagnostics (src/diagnostics/ControllerDiagnostics.cpp). diagnostics() reads the application folders
+    // and the log's attributes where it is called; copyDiagnosticReport() reads them on a worker and then
+    // replaces the clipboard's contents with the report as plain text.
     QList<DiagnosticCheck> diagnostics() const;
     static QString duration(const QDateTime& since);
     QString diagnosticReport() const;
     QCoro::Task<void> copyDiagnosticReport();
 
-    // Uninstall (Uninstall.cpp). Never fails: the outcome shows in notice, background and uninstalling, or the
-    // application ends through terminateApplication (empty: QCoreApplication::quit). The wait for the bridge to
-    // stop checks 40 times, bridgeStopStep apart (tests shorten the step).
+    // Uninstall (Uninstall.cpp). Never fails: the outcome shows in notice, background and uninstalling, or
+    // the application ends through terminateApplication (empty: QCoreApplication::quit). The wait for the
+    // bridge to stop checks 40 times, bridgeStopStep apart (tests shorten the step).
     QCoro::Task<void> uninstall(bool deletingData);
     std::chrono::milliseconds bridgeStopStep{500};
     std::function<void()> terminateApplication;
@@ -219,8 +222,8 @@ public:
     static QCoro::Task<QString> fetch(UpdateInfo info, QUrl from, UpdateDownload::Progress progress);
     static QString sha256(const QString& path); // blocking: call it on a worker
     static bool systemAtLeast(const QString& version);
-    static QCoro::Task<QString> stage(UpdateInfo info, QString dmg, QString replacing, UpdateFiles::Tools tools,
-                                      AppVerifier verifier);
+    static QCoro::Task<QString> stage(UpdateInfo info, QString dmg, QString replacing,
+                                      UpdateFiles::Tools tools, AppVerifier verifier);
     static QCoro::Task<void> verifyConnector(QString app, qint64 build, UpdateFiles::Tools tools,
                                              AppVerifier verifier);
     void requestInstall();
@@ -257,10 +260,31 @@ private:
 
     // The steps of refresh() that turn replies into fields.
     void resetUnreachable();
-    void storeStatus(const nlohmann::json& status);
-    void storeCliFields(const nlohmann::json* tools);
+    // The "cliTools" member as read, before it meets the controller's state.
+    struct CliFields {
+        bool present = false;
+        bool busy = false;
+        std::optional<QString> operation;
+        std::optional<QString> message;
+        QList<CliTool> tools;
+    };
+    // A status result as values: read on a worker, where the reply's tree is also freed, so the main thread
+    // only stores a bounded result whatever the bridge sent.
+    struct ParsedStatus {
+        BridgeStatus bridge;
+        QList<Engine> engines;
+        qsizetype enginesNotListed = 0;
+        std::optional<StrellStatus> strell;
+        std::optional<SessionHooksStatus> sessionHooks;
+        CliFields cli;
+    };
+    static ParsedStatus parseStatus(const nlohmann::json& status);
+    static CliFields parseCliFields(const nlohmann::json* tools);
+    void storeStatus(const ParsedStatus& status);
+    void storeCliFields(const CliFields& tools);
     static BridgeStatus bridgeStatus(const nlohmann::json& status);
-    static QList<Engine> parseEngines(const nlohmann::json* engines);
+    // At most ReplyCaps::listedEngines; `notListed` counts the rest.
+    static QList<Engine> parseEngines(const nlohmann::json* engines, qsizetype* notListed = nullptr);
     static QList<Pairing> parsePairings(const nlohmann::json& result);
 
     // Delivers `link` to the application at `app` (Pairing.cpp); fails with the workspace's error.
@@ -273,6 +297,7 @@ private:
     BackgroundService::Status statusItemAtLogin_ = BackgroundService::Status::notRegistered;
     std::optional<BridgeStatus> bridge_;
     QList<Engine> engines_;
+    qsizetype enginesNotListed_ = 0;
     QList<CliTool> cliTools_;
     bool cliBusy_ = false;
     std::optional<QString> cliMessage_;

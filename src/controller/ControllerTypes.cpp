@@ -10,6 +10,23 @@ QString engineTitle(const QString& id) {
     return id;
 }
 
+namespace ReplyCaps {
+QString clipped(const QString& text) {
+    if (text.size() <= textChars)
+        return text;
+    qsizetype cut = textChars - 1;
+    if (text.at(cut - 1).isHighSurrogate())
+        --cut; // never half a character
+    return text.left(cut) + QChar(0x2026);
+}
+std::optional<QString> clipped(const std::optional<QString>& text) {
+    return text ? std::optional<QString>(clipped(*text)) : std::nullopt;
+}
+QString enginesNotListedLine(qsizetype count) {
+    return QStringLiteral("另有 ") + QString::number(count) + QStringLiteral(" 个执行工具没有列出");
+}
+} // namespace ReplyCaps
+
 CliActivity CliActivity::operation(const std::optional<QString>& word) {
     if (word == QStringLiteral("update"))
         return Updating{QString(), QStringLiteral("执行工具"), std::nullopt};

@@ -12,6 +12,18 @@
 // "claude_code" → "Claude Code", "codex" → "Codex", "evox" → "EvoX"; any other id is its own name.
 QString engineTitle(const QString& id);
 
+// What one bridge reply may put in front of the user. A real bridge lists three engines with short texts; a
+// broken or hostile one must not make the menu and the overview build thousands of rows or lay out megabytes.
+namespace ReplyCaps {
+inline constexpr qsizetype listedEngines = 12;
+inline constexpr qsizetype textChars = 160;
+// At most textChars characters, the cut marked with "…".
+QString clipped(const QString& text);
+std::optional<QString> clipped(const std::optional<QString>& text);
+// The line below the listed engines for those left out.
+QString enginesNotListedLine(qsizetype count);
+} // namespace ReplyCaps
+
 struct BridgeStatus {
     std::optional<qint64> port;
     std::optional<QString> version;

@@ -17,6 +17,7 @@ MenuSnapshot MenuSnapshot::from(const ConnectorController& controller, const QDa
     s.holdsAutoInstall = controller.holdsAutoInstall;
     s.waitsToInstall = controller.waitsToInstall();
     s.engines = controller.engines();
+    s.enginesNotListed = controller.enginesNotListed();
     s.cliTools = controller.cliTools();
     s.cliAvailable = controller.cliAvailable();
     s.cliBusy = controller.cliBusy();

@@ -30,6 +30,7 @@ struct MenuSnapshot {
     bool holdsAutoInstall = false; // the menu is open
     bool waitsToInstall = false;
     QList<Engine> engines;
+    qsizetype enginesNotListed = 0;
     QList<CliTool> cliTools;
     bool cliAvailable = false;
     bool cliBusy = false;

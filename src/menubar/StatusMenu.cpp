@@ -247,6 +247,9 @@ QList<MenuRow> cliRows(const MenuSnapshot& s) {
         out.append(row(QStringLiteral("engine-") + engine.id,
                        engine.usable ? Style(Style::Info{}) : Style(Style::Note{}), title, true, tip));
     }
+    if (s.enginesNotListed > 0)
+        out.append(row(QStringLiteral("engines-not-listed"), Style::Note{},
+                       ReplyCaps::enginesNotListedLine(s.enginesNotListed)));
 
     const qint64 open = s.openRuns();
     const auto* updating = s.cliActivity ? s.cliActivity->as<CliActivity::Updating>() : nullptr;
@@ -327,8 +330,10 @@ QList<MenuRow> rows(const MenuSnapshot& s, const QLocale& locale, const QTimeZon
         QStringList names;
         for (const Engine& engine : s.engines)
             names.append(engine.title);
-        const QString list =
+        QString list =
             names.isEmpty() ? QStringLiteral("Codex、Claude Code") : names.join(QStringLiteral("、"));
+        if (s.enginesNotListed > 0)
+            list += QStringLiteral("等");
         out.append(row(QStringLiteral("cli-section"), Style::Section{},
                        QStringLiteral("执行工具（") + list + QStringLiteral("）")));
         out.append(cliRows(s));

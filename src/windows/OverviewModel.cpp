@@ -11,6 +11,7 @@ OverviewInput OverviewInput::of(const ConnectorController& c) {
     in.background = c.background();
     in.bridge = c.bridge();
     in.engines = c.engines();
+    in.enginesNotListed = c.enginesNotListed();
     in.pairings = c.pairings();
     in.cliTools = c.cliTools();
     in.cliAvailable = c.cliAvailable();
@@ -62,6 +63,9 @@ QList<OverviewModel::Row> statusRows(const OverviewInput& in) {
     QList<OverviewModel::Row> rows{{bridgeSymbol, QStringLiteral("桥接"), detail, true}};
     for (const Engine& engine : in.engines)
         rows << OverviewModel::Row{QStringLiteral("terminal"), engine.title, engine.summary, engine.usable};
+    if (in.enginesNotListed > 0)
+        rows << OverviewModel::Row{QStringLiteral("info.circle"), QStringLiteral("更多"),
+                                   ReplyCaps::enginesNotListedLine(in.enginesNotListed), false};
     return rows;
 }
 

@@ -20,6 +20,7 @@ struct OverviewInput {
     Background background;
     std::optional<BridgeStatus> bridge;
     QList<Engine> engines;
+    qsizetype enginesNotListed = 0;
     QList<Pairing> pairings;
     QList<CliTool> cliTools;
     bool cliAvailable = false;

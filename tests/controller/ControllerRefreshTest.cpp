@@ -130,6 +130,55 @@ TEST_F(Refresh, StatusMembersBecomeTheBridgeStatus) {
     EXPECT_TRUE(controller.running());
 }
 
+// However many engines and however long the texts a reply holds, the menu and the overview get a bounded few.
+TEST(ReplyCapsTest, EnginesAndTextsAreBounded) {
+    auto engines = [](int count, int evoxMissingEvery = 0) {
+        json list = json::array();
+        for (int i = 0; i < count; ++i)
+            list.push_back(evoxMissingEvery && i % evoxMissingEvery == 0
+                               ? json{{"engine", "evox"}, {"installed", false}}
+                               : json{{"engine", "e" + std::to_string(i)}, {"installed", true}});
+        return list;
+    };
+    const std::string longText(16 * 1024 * 1024, 'v');
+    const QString emoji = QString(200, QChar(0xD83D)).replace(QChar(0xD83D), QStringLiteral("\U0001F600"));
+    const struct {
+        const char* name;
+        json status;
+        qsizetype listed;
+        qsizetype notListed;
+        qsizetype versionChars; // -1: none
+        bool cut;
+    } cases[] = {
+        {"three engines", {{"engines", engines(3)}, {"bridgeVersion", "0.9.1"}}, 3, 0, 5, false},
+        {"exactly the cap", {{"engines", engines(12)}}, 12, 0, -1, false},
+        {"one over", {{"engines", engines(13)}}, 12, 1, -1, false},
+        {"150,000, missing EvoX entries not counted",
+         {{"engines", engines(150'000, 3)}},
+         12,
+         99'988,
+         -1,
+         false},
+        {"16 MiB version", {{"bridgeVersion", longText}}, 0, 0, 160, true},
+        {"160 characters kept whole", {{"bridgeVersion", std::string(160, 'v')}}, 0, 0, 160, false},
+        {"cut between characters, never inside one",
+         {{"bridgeVersion", emoji.toStdString()}},
+         0,
+         0,
+         159,
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto parsed = ControllerTestAccess::parseStatus(c.status);
+        EXPECT_EQ(parsed.engines.size(), c.listed);
+        EXPECT_EQ(parsed.enginesNotListed, c.notListed);
+        const QString version = parsed.bridge.version.value_or(QString());
+        EXPECT_EQ(parsed.bridge.version ? version.size() : -1, c.versionChars);
+        EXPECT_EQ(version.endsWith(QChar(0x2026)), c.cut);
+    }
+}
+
 TEST_F(Refresh, MembersOfTheWrongTypeCountAsAbsent) {
     status(
         json::parse(R"({"port":"48123","bridgeVersion":9,"startedAt":"yesterday","managed":"yes","open":1.5,

@@ -21,6 +21,7 @@ struct ControllerTestAccess {
     static void update(ConnectorController& c, UpdateState v) { c.storeUpdate(std::move(v)); }
     static void waitsToInstall(ConnectorController& c, bool v) { c.storeWaitsToInstall(v); }
     static void strell(ConnectorController& c, std::optional<StrellStatus> v) { c.storeStrell(std::move(v)); }
+    static auto parseStatus(const nlohmann::json& status) { return ConnectorController::parseStatus(status); }
     // Window pages.
     static void cliAvailable(ConnectorController& c, bool v) { c.storeCliAvailable(v); }
     static void cliMessage(ConnectorController& c, std::optional<QString> v) {

@@ -1,4 +1,5 @@
 #include "InstanceChannel.h"
+#include "InstanceLock.h"
 #include "RunningInstances.h"
 
 #include "RunTask.h"
@@ -122,6 +123,14 @@ TEST(InstanceChannelTest, PrivateDirectoryChoice) {
         EXPECT_TRUE(socket->startsWith(runtime + "/"));
         EXPECT_EQ(InstanceChannel::socketPath(home + "/"), socket);
         EXPECT_NE(InstanceChannel::socketPath(root.file("other-home")), socket);
+        // So has its lock: a second home's start is no second instance of the first.
+        InstanceLock::Outcome outcome;
+        const auto held = InstanceLock::tryAcquire(home, outcome);
+        EXPECT_EQ(outcome, InstanceLock::Outcome::held);
+        EXPECT_EQ(InstanceLock::tryAcquire(home + "/", outcome), nullptr);
+        EXPECT_EQ(outcome, InstanceLock::Outcome::takenByAnother);
+        const auto other = InstanceLock::tryAcquire(root.file("other-home"), outcome);
+        EXPECT_EQ(outcome, InstanceLock::Outcome::held);
     }
     // One that others can enter, a relative one, or none: a 0700 directory under the home instead.
     ::chmod(QFile::encodeName(runtime).constData(), 0755);

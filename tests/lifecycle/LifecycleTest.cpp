@@ -12,11 +12,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <iostream>
 #include <memory>
 #include <optional>
+#include <vector>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -86,15 +93,21 @@ struct Event {
 class Instance {
 public:
     Instance(const World& world, const QString& name, const QStringList& arguments,
-             const QMap<QString, QString>& extraEnv = {})
+             const QMap<QString, QString>& extraEnv = {}, rlim_t maxFiles = 0)
         : probe_(world.file(name + ".probe")) {
+        if (maxFiles > 0)
+            process_.setChildProcessModifier([maxFiles] {
+                const rlimit limit{maxFiles, maxFiles};
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            });
         QProcessEnvironment env = world.environment(probe_);
         for (auto it = extraEnv.begin(); it != extraEnv.end(); ++it)
             env.insert(it.key(), it.value());
         process_.setProcessEnvironment(env);
         process_.setProgram(world.executable());
         process_.setArguments(arguments);
-        process_.setProcessChannelMode(QProcess::ForwardedChannels);
+        // Standard error is kept for errors(); it is passed on when the instance goes.
+        process_.setProcessChannelMode(QProcess::ForwardedOutputChannel);
         process_.start();
         EXPECT_TRUE(process_.waitForStarted(5000));
     }
@@ -103,6 +116,7 @@ public:
             process_.kill();
             process_.waitForFinished(5000);
         }
+        std::cerr << errors().toStdString();
     }
 
     QList<Event> events() const {
@@ -135,6 +149,12 @@ public:
         return TestSupport::spinUntil([&] { return saw(what); }, deadline);
     }
 
+    // What it wrote to standard error so far.
+    QString errors() {
+        errors_ += QString::fromUtf8(process_.readAllStandardError());
+        return errors_;
+    }
+
     bool running() const { return process_.state() == QProcess::Running; }
     // The moment the process ended (steady clock, ms), or nothing at the deadline.
     std::optional<qint64> waitForExit(std::chrono::milliseconds deadline) {
@@ -153,6 +173,7 @@ public:
 private:
     QString probe_;
     QProcess process_;
+    QString errors_;
 };
 
 } // namespace
@@ -187,6 +208,8 @@ TEST(LifecycleTest, SecondStartHandsOverAndEnds) {
         EXPECT_FALSE(second.saw("status item"));
         EXPECT_FALSE(second.sawPrefix("window"));
         EXPECT_FALSE(second.sawPrefix("link"));
+        EXPECT_EQ(second.errors().count(QStringLiteral("Orvane 连接器已在运行")), 1)
+            << second.errors().toStdString();
         for (const QString& event : c.primaryGets)
             EXPECT_TRUE(primary.waitFor(event, 20s)) << event.toStdString();
         if (!c.primaryShowsWindow) {
@@ -199,6 +222,44 @@ TEST(LifecycleTest, SecondStartHandsOverAndEnds) {
         }
         EXPECT_TRUE(primary.running());
     }
+}
+
+// Hundreds of connections that never send a word, at a low descriptor limit: the running instance keeps its
+// descriptors and its socket, and a later start still hands its link over.
+TEST(LifecycleTest, HandOverSurvivesAConnectionFlood) {
+    World world;
+    world.setPreferences(true, false);
+    Instance primary(world, "primary", {"--menubar"}, {}, 160);
+    ASSERT_TRUE(primary.waitFor("status item"));
+    const QStringList sockets = QDir(world.runtime()).entryList({"*.instance"}, QDir::System);
+    ASSERT_EQ(sockets.size(), 1);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(world.runtime() + "/" + sockets.first());
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+
+    std::vector<int> flood;
+    for (int attempt = 0; flood.size() < 600 && attempt < 6000; ++attempt) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+            flood.push_back(fd);
+            continue;
+        }
+        ::close(fd);
+        if (errno != EAGAIN)
+            break; // the socket is gone
+        TestSupport::spinFor(5ms);
+    }
+    EXPECT_EQ(flood.size(), 600u);
+
+    Instance second(world, "second", {"senvik-connector://after-flood"});
+    EXPECT_TRUE(primary.waitFor("link senvik-connector://after-flood handled", 30s));
+    ASSERT_TRUE(second.waitForExit(30s).has_value());
+    EXPECT_TRUE(second.saw("handed over"));
+    EXPECT_TRUE(primary.running());
+    for (const int fd : flood)
+        ::close(fd);
 }
 
 // Two starts at the same moment: exactly one stays, with the status item; the other hands over and ends.

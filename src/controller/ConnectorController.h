@@ -184,21 +184,21 @@ public:
     QCoro::Task<void> setSessionHooks(bool on);
     QCoro::Task<bool> strellAction(QString command, StrellDraft draft, qint64 revision);
 
-    // Start page progress (StartProgress.cpp). Cheap to read: whether a companion app is installed is looked up
-    // on a worker at most every few seconds, and a new answer is announced through changed().
+    // Start page progress (StartProgress.cpp). Cheap to read: whether a companion app is installed is looked
+    // up on a worker at most every few seconds, and a new answer is announced through changed().
     StartProgress startProgress() const;
 
-    // Diagnostics (src/diagnostics/ControllerDiagnostics.cpp). diagnostics() reads the application folders and
-    // the log's attributes where it is called; copyDiagnosticReport() reads them on a worker and then replaces
-    // the clipboard's contents with the report as plain text.
+    // Diagnostics (src/diagnostics/ControllerDiagnostics.cpp). diagnostics() reads the application folders
+    // and the log's attributes where it is called; copyDiagnosticReport() reads them on a worker and then
+    // replaces the clipboard's contents with the report as plain text.
     QList<DiagnosticCheck> diagnostics() const;
     static QString duration(const QDateTime& since);
     QString diagnosticReport() const;
     QCoro::Task<void> copyDiagnosticReport();
 
-    // Uninstall (Uninstall.cpp). Never fails: the outcome shows in notice, background and uninstalling, or the
-    // application ends through terminateApplication (empty: QCoreApplication::quit). The wait for the bridge to
-    // stop checks 40 times, bridgeStopStep apart (tests shorten the step).
+    // Uninstall (Uninstall.cpp). Never fails: the outcome shows in notice, background and uninstalling, or
+    // the application ends through terminateApplication (empty: QCoreApplication::quit). The wait for the
+    // bridge to stop checks 40 times, bridgeStopStep apart (tests shorten the step).
     QCoro::Task<void> uninstall(bool deletingData);
     std::chrono::milliseconds bridgeStopStep{500};
     std::function<void()> terminateApplication;
@@ -219,8 +219,8 @@ public:
     static QCoro::Task<QString> fetch(UpdateInfo info, QUrl from, UpdateDownload::Progress progress);
     static QString sha256(const QString& path); // blocking: call it on a worker
     static bool systemAtLeast(const QString& version);
-    static QCoro::Task<QString> stage(UpdateInfo info, QString dmg, QString replacing, UpdateFiles::Tools tools,
-                                      AppVerifier verifier);
+    static QCoro::Task<QString> stage(UpdateInfo info, QString dmg, QString replacing,
+                                      UpdateFiles::Tools tools, AppVerifier verifier);
     static QCoro::Task<void> verifyConnector(QString app, qint64 build, UpdateFiles::Tools tools,
                                              AppVerifier verifier);
     void requestInstall();
@@ -229,7 +229,7 @@ public:
     void installUpdate(UpdateInfo info, QString staged);
     void installFailed(const QString& text); // the installation task's end when the swap or relaunch fails
     UpdateFiles::Tools updateTools = UpdateFiles::Tools::forBundle(bundlePath); // tests: the built helpers
-    std::function<void()> quitAfterUpdate;                                      // default: QCoreApplication::quit
+    std::function<void()> quitAfterUpdate; // default: QCoreApplication::quit
     std::chrono::milliseconds firstUpdateCheck{std::chrono::seconds(20)};
     std::chrono::milliseconds updateCheckInterval{std::chrono::hours(6)};
 
@@ -268,6 +268,9 @@ private:
     QCoro::Task<void> revoke(QString id);
 
     const nlohmann::json& info_;
+    // The same items as service and statusItemService, for workers to hold (they may outlive this object).
+    const std::shared_ptr<BackgroundService> sharedService_;
+    const std::shared_ptr<BackgroundService> sharedStatusItemService_;
 
     Background background_ = Background::Checking{};
     BackgroundService::Status statusItemAtLogin_ = BackgroundService::Status::notRegistered;

@@ -4,7 +4,6 @@
 #include "ConnectorPaths.h"
 #include "UpdateFailure.h"
 
-#include <QCoreApplication>
 #include <QCoroTimer>
 #include <QPointer>
 
@@ -13,11 +12,11 @@ namespace {
 // The automatic schedule: the first check soon after launch, then one every interval after each check ends.
 QCoro::Task<void> updateSchedule(QPointer<ConnectorController> controller, std::chrono::milliseconds first,
                                  std::chrono::milliseconds interval) {
-    co_await QCoro::sleepFor(first);
+    co_await Async::sleepFor(first);
     while (controller) {
         QCoro::Task<void> check = controller->checkForUpdates(false);
         co_await std::move(check);
-        co_await QCoro::sleepFor(interval);
+        co_await Async::sleepFor(interval);
     }
 }
 
@@ -99,11 +98,15 @@ QCoro::Task<void> ConnectorController::checkForUpdates(bool userInitiated) {
         storeUpdate(UpdateState::Downloading{entry, 0, entry.size});
         // Reports come from the download's thread; each is applied on the main thread, and only while this
         // entry is still downloading, so a late one never overwrites the states that follow.
+        // The main thread's context, taken here: the download's thread must not ask for the application
+        // object, which may be gone when a late report comes.
         QPointer<ConnectorController> weak(this);
         const qint64 build = entry.build;
-        UpdateDownload::Progress progress = [weak, build](qint64 received, std::optional<qint64> total) {
+        QObject* const mainThread = Async::threadContext();
+        UpdateDownload::Progress progress = [weak, build, mainThread](qint64 received,
+                                                                      std::optional<qint64> total) {
             QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
+                mainThread,
                 [weak, build, received, total] {
                     if (!weak)
                         return;

@@ -307,8 +307,8 @@ TEST_F(BackgroundItems, RegistrationRunsOffTheMainThread) {
     // Quitting meanwhile: the hanging worker keeps the item it uses; its late result reaches no freed object.
     auto owned = std::make_shared<HangingBackgroundService>();
     const std::weak_ptr<HangingBackgroundService> item = owned;
-    platform.service = platform.statusItemService = owned;
-    auto quitting = std::make_unique<QuietController>(platform);
+    auto quitting = std::make_unique<QuietController>(
+        Platform{owned, owned, info, workspace, signing, platform.bundlePath});
     Async::spawn(quitting->ensureBackgroundItem(), "ensure while quitting");
     ASSERT_TRUE(TestSupport::spinUntil([&] { return owned->entered.load(); }, 10s));
     quitting.reset();

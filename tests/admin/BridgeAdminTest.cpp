@@ -198,7 +198,7 @@ TEST_F(BridgeAdminTest, SilentListenerFailsAfterTheTimeout) {
     const auto start = Clock::now();
     EXPECT_EQ(describe(ask(socket, 1)), describe(noAnswer));
     const double elapsed = secondsSince(start);
-    EXPECT_GE(elapsed, 1.0);
+    EXPECT_GE(elapsed, 0.9);
     EXPECT_LT(elapsed, 10.0);
 }
 
@@ -337,7 +337,6 @@ TEST_F(BridgeAdminTest, VanishedBridgeWhileWritingIsAFailureNotASignal) {
     EXPECT_EQ(failures, 1000);
 }
 
-// isRunning wants a positive status; stillThere counts any sign of a listener.
 TEST_F(BridgeAdminTest, IsRunningOnlyForAPositiveStatus) {
     struct Case {
         const char* name;

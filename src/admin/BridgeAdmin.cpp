@@ -6,17 +6,12 @@
 #include "UniqueFd.h"
 
 #include <QCoroTimer>
-#include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <coroutine>
 #include <cstring>
-#include <fcntl.h>
-#include <memory>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -94,127 +89,14 @@ void readToEnd(int fd, std::string& reply) {
     }
 }
 
-// Requests up to this size go out in one non-blocking send on the calling thread (a new socket's buffer holds
-// far more); larger ones are written by a worker that may wait for the bridge to read.
-constexpr std::size_t loopRequestBytes = 64 * 1024;
-// Replies up to this size are read and decoded on the calling thread, larger ones on a worker.
-constexpr std::size_t loopDecodeBytes = 64 * 1024;
-
-// Waits on the calling thread's event loop until the socket is readable or a time-out passes. The notifier
-// and the timer are deleted later, never inside their own signal, because the coroutine resumed by the
-// signal may end the exchange at once.
-class ReadWait {
-public:
-    ReadWait(int fd, int seconds)
-        : notifier_(new QSocketNotifier(fd, QSocketNotifier::Read)), timer_(new QTimer) {
-        notifier_->setEnabled(false);
-        timer_->setSingleShot(true);
-        timer_->setInterval(std::max(seconds, 1) * 1000);
-        QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this] { wake(false); });
-        QObject::connect(timer_, &QTimer::timeout, timer_, [this] { wake(true); });
-    }
-    ReadWait(const ReadWait&) = delete;
-    ReadWait& operator=(const ReadWait&) = delete;
-    ~ReadWait() {
-        QObject::disconnect(notifier_, nullptr, nullptr, nullptr);
-        QObject::disconnect(timer_, nullptr, nullptr, nullptr);
-        timer_->stop();
-        notifier_->setEnabled(false);
-        notifier_->deleteLater();
-        timer_->deleteLater();
-    }
-
-    struct Awaiter {
-        ReadWait& wait;
-        bool await_ready() const noexcept { return false; }
-        void await_suspend(std::coroutine_handle<> handle) {
-            wait.waiting_ = handle;
-            wait.notifier_->setEnabled(true);
-            wait.timer_->start();
-        }
-        // False when the time-out passed first.
-        bool await_resume() const noexcept { return !wait.timedOut_; }
+// One exchange on a worker: the connection's path lookup, the connect and every read may block (a home on a
+// hung network file system, a full listen queue, a slow bridge), so none of it runs on the caller's thread.
+// The socket's own time-outs bound each blocking call; the kernel never ends them early.
+QCoro::Task<json> exchangeOnWorker(std::string socketPath, std::string encodedRequest, int timeoutSeconds) {
+    auto work = [path = std::move(socketPath), encoded = std::move(encodedRequest), timeoutSeconds] {
+        return exchange(path, encoded, timeoutSeconds);
     };
-    Awaiter readable() { return Awaiter{*this}; }
-
-private:
-    void wake(bool timedOut) {
-        notifier_->setEnabled(false);
-        timer_->stop();
-        timedOut_ = timedOut;
-        if (std::coroutine_handle<> handle = std::exchange(waiting_, {}))
-            handle.resume();
-    }
-
-    QSocketNotifier* notifier_;
-    QTimer* timer_;
-    std::coroutine_handle<> waiting_;
-    bool timedOut_ = false;
-};
-
-// One exchange on the calling thread's event loop: connect and send without blocking (a local socket takes a
-// small request at once), then read as the reply arrives. No worker and no hand-back: the thread wakes once,
-// when the reply is there. A full listen queue, which would make the connection wait, goes to a worker.
-QCoro::Task<json> exchangeOnLoop(std::string socketPath, std::string encodedRequest, int timeoutSeconds) {
-    if (encodedRequest.size() > loopRequestBytes) {
-        auto work = [path = std::move(socketPath), encoded = std::move(encodedRequest), timeoutSeconds] {
-            return exchange(path, encoded, timeoutSeconds);
-        };
-        co_return co_await Async::onWorker(std::move(work));
-    }
-    UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (socket.get() < 0)
-        throw Failure(QStringLiteral("建不了 socket"));
-    const sockaddr_un address = addressOf(socketPath);
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        if (errno != EAGAIN)
-            throw Failure(QStringLiteral("桥接没在运行"));
-        socket.close();
-        auto work = [path = std::move(socketPath), encoded = std::move(encodedRequest), timeoutSeconds] {
-            return exchange(path, encoded, timeoutSeconds);
-        };
-        co_return co_await Async::onWorker(std::move(work));
-    }
-    if (sendOnce(socket.get(), encodedRequest) != static_cast<ssize_t>(encodedRequest.size()))
-        throw Failure(QStringLiteral("管理通道写不进去"));
-
-    ReadWait wait(socket.get(), timeoutSeconds);
-    std::string reply;
-    char buffer[16 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(socket.get(), buffer, sizeof buffer);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                throw Failure(QStringLiteral("管理通道没有回应"));
-            // The time-out bounds each wait, as it bounds each read of a blocking exchange.
-            ReadWait::Awaiter readable = wait.readable();
-            if (!co_await readable)
-                throw Failure(QStringLiteral("管理通道没有回应"));
-            continue;
-        }
-        appendReply(reply, std::string_view(buffer, static_cast<std::size_t>(got)));
-        if (reply.size() > loopDecodeBytes) {
-            // A large reply is read to its end and decoded on a worker: megabytes copied and paged in
-            // would otherwise stall the interface.
-            auto rest = [owned = std::make_shared<UniqueFd>(std::move(socket)), bytes = std::move(reply),
-                         timeoutSeconds]() mutable {
-                const int flags = ::fcntl(owned->get(), F_GETFL);
-                if (flags < 0 || ::fcntl(owned->get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-                    throw Failure(QStringLiteral("管理通道没有回应"));
-                setTimeouts(owned->get(), timeoutSeconds);
-                readToEnd(owned->get(), bytes);
-                owned->close();
-                return decodeReply(bytes);
-            };
-            co_return co_await Async::onWorker(std::move(rest));
-        }
-    }
-    socket.close();
-    co_return decodeReply(reply);
+    co_return co_await Async::onWorker(std::move(work));
 }
 
 } // namespace
@@ -262,8 +144,13 @@ json exchange(const std::string& socketPath, const std::string& encodedRequest, 
     setTimeouts(socket.get(), timeoutSeconds);
 
     const sockaddr_un address = addressOf(socketPath);
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        // Only these two say for certain that no bridge is there; anything else (no permission, a lookup
+        // that failed) leaves it open.
+        if (errno == ENOENT || errno == ECONNREFUSED)
+            throw NotListening();
         throw Failure(QStringLiteral("桥接没在运行"));
+    }
 
     // One write: the bridge answers after one line, and a short write means the request cannot arrive whole.
     if (sendOnce(socket.get(), encodedRequest) != static_cast<ssize_t>(encodedRequest.size()))
@@ -279,7 +166,7 @@ QCoro::Task<nlohmann::json> requestAt(QString socketPath, QString command, std::
                                       nlohmann::json fields, int timeout) {
     // Named, not temporaries in the co_await operand: GCC 12 destroys those twice.
     std::string encoded = encode(command, id, fields);
-    QCoro::Task<json> exchanging = exchangeOnLoop(socketPath.toStdString(), std::move(encoded), timeout);
+    QCoro::Task<json> exchanging = exchangeOnWorker(socketPath.toStdString(), std::move(encoded), timeout);
     co_return co_await std::move(exchanging);
 }
 
@@ -293,8 +180,8 @@ QCoro::Task<bool> isRunningAt(QString socketPath) {
     try {
         // Named for the same reason as in requestAt.
         QCoro::Task<json> asking =
-            exchangeOnLoop(socketPath.toStdString(), encode(QStringLiteral("status"), std::nullopt, {}),
-                           statusTimeoutSeconds);
+            exchangeOnWorker(socketPath.toStdString(), encode(QStringLiteral("status"), std::nullopt, {}),
+                             statusTimeoutSeconds);
         co_await std::move(asking);
         co_return true;
     } catch (...) {
@@ -304,6 +191,25 @@ QCoro::Task<bool> isRunningAt(QString socketPath) {
 
 QCoro::Task<bool> isRunning() {
     return isRunningAt(ConnectorPaths::adminSocket());
+}
+
+QCoro::Task<bool> stillThereAt(QString socketPath) {
+    try {
+        // Named for the same reason as in requestAt.
+        QCoro::Task<json> asking =
+            exchangeOnWorker(socketPath.toStdString(), encode(QStringLiteral("status"), std::nullopt, {}),
+                             statusTimeoutSeconds);
+        co_await std::move(asking);
+    } catch (const NotListening&) {
+        co_return false;
+    } catch (...) {
+        // A refusal, garbage or silence all come from something still holding the socket.
+    }
+    co_return true;
+}
+
+QCoro::Task<bool> stillThere() {
+    return stillThereAt(ConnectorPaths::adminSocket());
 }
 
 QCoro::Task<bool> waitUntilRunningAt(QString socketPath, double seconds) {
@@ -316,7 +222,7 @@ QCoro::Task<bool> waitUntilRunningAt(QString socketPath, double seconds) {
     while (Clock::now() < deadline) {
         if (co_await isRunningAt(socketPath))
             co_return true;
-        co_await QCoro::sleepFor(std::chrono::milliseconds(500));
+        co_await Async::sleepFor(std::chrono::milliseconds(500));
     }
     co_return co_await isRunningAt(socketPath);
 }

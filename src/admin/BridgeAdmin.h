@@ -10,14 +10,18 @@
 #include <string_view>
 
 // The client of the bridge's admin channel: one connection, one JSON request line, one JSON reply.
-// No instances, no state. An exchange waits on the calling thread's event loop without blocking it (the reply
-// is read as it arrives); a large request, a full listen queue or a large reply is handled on a worker.
+// No instances, no state. Every exchange runs on a worker; the caller's coroutine resumes on its own thread.
 namespace BridgeAdmin {
 
 // The channel's own error: one Chinese message, shown to the user as it is (what() gives it in UTF-8).
 struct Failure : std::runtime_error {
     explicit Failure(const QString& text) : std::runtime_error(text.toStdString()), message(text) {}
     QString message;
+};
+
+// Connecting found no socket file or nobody listening: the one failure that proves the bridge is gone.
+struct NotListening : Failure {
+    NotListening() : Failure(QStringLiteral("桥接没在运行")) {}
 };
 
 // A reply larger than this is refused: no real reply comes near it, and a misbehaving local process must not
@@ -39,6 +43,11 @@ QCoro::Task<nlohmann::json> requestAt(QString socketPath, QString command,
 // True when the bridge answers "status" positively within 2 seconds. Never fails.
 QCoro::Task<bool> isRunning();
 QCoro::Task<bool> isRunningAt(QString socketPath);
+
+// False only when the bridge is certainly gone (no socket file, nobody listening). Any answer, a refusal
+// included, and a "status" left unanswered for 2 seconds mean something still serves the socket. Never fails.
+QCoro::Task<bool> stillThere();
+QCoro::Task<bool> stillThereAt(QString socketPath);
 
 // True as soon as isRunning() is; false when it has not become true by the deadline (steady clock; checks
 // every 0.5 s, one last check after the deadline, so 0 seconds means exactly one check). Never fails.

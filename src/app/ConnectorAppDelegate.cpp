@@ -82,9 +82,9 @@ QCoro::Task<void> probeRefresh(ConnectorController* controller) {
     LifecycleProbe::note(QStringLiteral("probe refreshed"));
 }
 
-std::unique_ptr<BackgroundService> backgroundService(const QString& plistName) {
+std::shared_ptr<BackgroundService> backgroundService(const QString& plistName) {
     const QString bundle = Bundle::main() ? Bundle::main()->path : QString();
-    return std::make_unique<SystemdBackgroundService>(SystemdBackgroundService::forUser(bundle, plistName));
+    return std::make_shared<SystemdBackgroundService>(SystemdBackgroundService::forUser(bundle, plistName));
 }
 
 } // namespace
@@ -93,7 +93,7 @@ ConnectorAppDelegate::ConnectorAppDelegate(QStringList arguments, QObject* paren
     : QObject(parent), service_(backgroundService(ConnectorPaths::agentPlist)),
       statusItemService_(backgroundService(ConnectorPaths::menuBarPlist)),
       controller_(std::make_unique<ConnectorController>(Platform{
-          .service = *service_, .statusItemService = *statusItemService_, .info = Bundle::mainInfo()})),
+          .service = service_, .statusItemService = statusItemService_, .info = Bundle::mainInfo()})),
       arguments_(std::move(arguments)) {
     if (const std::optional<QString> tool = LifecycleProbe::serviceManagerTool())
         controller_->serviceManagerTool = *tool;
@@ -103,8 +103,8 @@ ConnectorAppDelegate::ConnectorAppDelegate(QStringList arguments, QObject* paren
 ConnectorAppDelegate::~ConnectorAppDelegate() {
     statusItem_.reset();
     window_.reset();
-    // A worker may still be asking the service manager through the services destroyed next; a socket
-    // exchange waiting out its time-out is not worth holding the quit for.
+    // Workers hold the services they use, so nothing here waits for their safety; a short grace lets work
+    // that is about to end finish cleanly before the controller goes.
     Async::ioPool().waitForDone(3000);
 }
 

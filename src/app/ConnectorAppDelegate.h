@@ -65,8 +65,8 @@ private:
     bool isolated() const;
 
     // What the controller is built on; declared first so it outlives the controller.
-    std::unique_ptr<BackgroundService> service_;
-    std::unique_ptr<BackgroundService> statusItemService_;
+    std::shared_ptr<BackgroundService> service_;
+    std::shared_ptr<BackgroundService> statusItemService_;
 
     std::unique_ptr<ConnectorController> controller_;
     WindowState windowState_;

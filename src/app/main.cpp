@@ -1,4 +1,5 @@
 #include "AgentLauncher.h"
+#include "Async.h"
 #include "Brand.h"
 #include "Bundle.h"
 #include "ConnectorAppDelegate.h"
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <unistd.h>
@@ -56,9 +58,18 @@ int main(int argc, char** argv) {
     // Closing the main window never ends the application: the status item stays.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    ConnectorAppDelegate delegate(arguments);
-    delegate.applicationWillFinishLaunching();
-    QTimer::singleShot(0, &delegate, &ConnectorAppDelegate::applicationDidFinishLaunching);
-    application.exec();
+    {
+        ConnectorAppDelegate delegate(arguments);
+        delegate.applicationWillFinishLaunching();
+        QTimer::singleShot(0, &delegate, &ConnectorAppDelegate::applicationDidFinishLaunching);
+        application.exec();
+    }
+    // A worker still blocked in a service call (each has its own time-out) holds what it uses, but not the
+    // application object and the statics a normal exit tears down: leave without running those then. The
+    // preferences and windows are already closed; a lingering process would only hold up the next start.
+    if (!Async::ioPool().waitForDone(0)) {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
     return 0;
 }

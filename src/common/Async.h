@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QThreadPool>
 
+#include <chrono>
 #include <coroutine>
 #include <exception>
 #include <optional>
@@ -19,6 +20,8 @@ QThreadPool& ioPool();
 namespace detail {
 
 // An object living in the calling thread, through which a worker hands the coroutine back to that thread.
+// It is never destroyed: a worker that finishes after the thread's end (or after main returned) still posts
+// to a live object, and its call is simply never run.
 QObject* resumeContext();
 
 // Posts `resume` to `context`'s thread (a queued call: the worker never runs the coroutine itself).
@@ -57,6 +60,12 @@ template <typename F, typename R> struct WorkerAwaiter {
 
 } // namespace detail
 
+// The calling thread's context object: calls queued on it from other threads run on this thread, and it
+// lives as long as the process, so a late worker never posts to a destroyed object.
+inline QObject* threadContext() {
+    return detail::resumeContext();
+}
+
 // Runs `work` on a worker thread and resumes the awaiting coroutine on its own (main) thread. The worker's
 // exception reaches the awaiting side as the original exception.
 template <typename F> auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<F>> {
@@ -70,6 +79,10 @@ template <typename F> auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<
     if constexpr (!std::is_void_v<R>)
         co_return std::move(*outcome.value);
 }
+
+// Sleeps at least `duration` by the steady clock, on the calling thread's event loop. Qt's default (coarse)
+// timers may fire up to 5 % early, which would cut every time-out short.
+QCoro::Task<void> sleepFor(std::chrono::milliseconds duration);
 
 // Starts a separate main-thread task and returns at once. The task runs to its end on its own; an exception
 // that escapes it is a bug, so it is logged instead of vanishing (QCoro drops it silently otherwise).

@@ -111,8 +111,8 @@ QCoro::Task<void> ConnectorController::ensureBackgroundItem() {
     // Each status read and registration asks the service manager and may take its whole time-out: all of
     // it runs on a worker, and the outcome is stored here afterwards in the same order as before.
     const QPointer<ConnectorController> self(this);
-    BackgroundService* const agentItem = &service;
-    BackgroundService* const loginItem = &statusItemService;
+    const std::shared_ptr<BackgroundService> agentItem = sharedService_;
+    const std::shared_ptr<BackgroundService> loginItem = sharedStatusItemService_;
     const bool showsAtLogin = ConnectorSettings::showsStatusItemAtLogin();
     auto job = [agentItem, loginItem, showsAtLogin] {
         return registerItems(*agentItem, *loginItem, showsAtLogin);
@@ -180,7 +180,7 @@ QCoro::Task<void> ConnectorController::reregisterBackgroundItem() {
     }
     if (!self)
         co_return;
-    BackgroundService* const agentItem = &service;
+    const std::shared_ptr<BackgroundService> agentItem = sharedService_;
     auto registration = [agentItem] {
         try {
             agentItem->registerItem();
@@ -210,7 +210,7 @@ QCoro::Task<void> ConnectorController::switchStatusItemAtLogin(bool on) {
         Status status = Status::notRegistered;
     };
     const QPointer<ConnectorController> self(this);
-    BackgroundService* const loginItem = &statusItemService;
+    const std::shared_ptr<BackgroundService> loginItem = sharedStatusItemService_;
     auto job = [loginItem, on] {
         Outcome outcome;
         try {

@@ -16,11 +16,12 @@ using namespace JsonFields;
 
 ConnectorController::ConnectorController(Platform platform, QObject* parent)
     : QObject(parent), updatedThisLaunch(ProcessInfo::hasFlag(QStringLiteral("--after-update"))),
-      service(platform.service), statusItemService(platform.statusItemService),
+      service(*platform.service.ptr), statusItemService(*platform.statusItemService.ptr),
       workspace(platform.workspace ? platform.workspace : systemWorkspace()),
       verifier(platform.signing ? platform.signing : systemCodeSigning()),
       bundlePath(platform.bundlePath.value_or(Bundle::main() ? Bundle::main()->path : QString())),
-      info_(platform.info) {}
+      info_(platform.info), sharedService_(platform.service.ptr),
+      sharedStatusItemService_(platform.statusItemService.ptr) {}
 
 ConnectorController::~ConnectorController() = default;
 
@@ -448,7 +449,7 @@ QCoro::Task<void> ConnectorController::refresh() {
             co_return;
     }
     // The status asks the service manager: off the main thread too.
-    BackgroundService* const loginItem = &statusItemService;
+    const std::shared_ptr<BackgroundService> loginItem = sharedStatusItemService_;
     auto readLoginItem = [loginItem] { return loginItem->status(); };
     const BackgroundService::Status atLogin = co_await Async::onWorker(std::move(readLoginItem));
     if (!self)

@@ -292,6 +292,9 @@ private:
     QCoro::Task<void> revoke(QString id);
 
     const nlohmann::json& info_;
+    // The same items as service and statusItemService, for workers to hold (they may outlive this object).
+    const std::shared_ptr<BackgroundService> sharedService_;
+    const std::shared_ptr<BackgroundService> sharedStatusItemService_;
 
     Background background_ = Background::Checking{};
     BackgroundService::Status statusItemAtLogin_ = BackgroundService::Status::notRegistered;

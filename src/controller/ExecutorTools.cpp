@@ -2,6 +2,7 @@
 
 #include "FailureText.h"
 
+#include "Async.h"
 #include "BridgeAdmin.h"
 #include "ConnectorPaths.h"
 
@@ -49,7 +50,7 @@ QCoro::Task<void> ConnectorController::cliAction(QString command, std::optional<
     const auto deadline = std::chrono::steady_clock::now() + cliPollLimit;
     co_await refresh();
     while (self && cliBusy_ && std::chrono::steady_clock::now() < deadline) {
-        co_await QCoro::sleepFor(std::chrono::seconds(1));
+        co_await Async::sleepFor(std::chrono::seconds(1));
         if (!self)
             co_return;
         co_await refresh();

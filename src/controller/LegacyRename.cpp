@@ -190,7 +190,7 @@ QCoro::Task<bool> ConnectorController::waitForRestart(std::optional<QString> bef
         }
         if (now && (!before || *now != *before))
             co_return true;
-        co_await QCoro::sleepFor(500ms);
+        co_await Async::sleepFor(500ms);
     } while (QDateTime::currentMSecsSinceEpoch() < deadline);
     co_return false;
 }

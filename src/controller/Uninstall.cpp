@@ -109,8 +109,9 @@ QCoro::Task<void> ConnectorController::uninstall(bool deletingData) {
             co_return;
     }
 
-    BackgroundService* const statusItem = &statusItemService;
-    BackgroundService* const agent = &service;
+    // Held by the workers: a quit while the service manager is slow must not free them under a worker.
+    const std::shared_ptr<BackgroundService> statusItem = sharedStatusItemService_;
+    const std::shared_ptr<BackgroundService> agent = sharedService_;
     auto dropStatusItem = [statusItem] { statusItem->unregisterNow(); };
     try {
         co_await Async::onWorker(std::move(dropStatusItem));
@@ -141,16 +142,18 @@ QCoro::Task<void> ConnectorController::uninstall(bool deletingData) {
         }
     }
 
+    // A bridge that answers at all, even with a refusal or too late, still holds its data: only a missing
+    // socket or a refused connection counts as stopped.
     bool stopped = false;
     for (int check = 0; check < 40; ++check) {
-        const bool running = co_await BridgeAdmin::isRunning();
+        const bool running = co_await BridgeAdmin::stillThere();
         if (!self)
             co_return;
         if (!running) {
             stopped = true;
             break;
         }
-        co_await QCoro::sleepFor(bridgeStopStep);
+        co_await Async::sleepFor(bridgeStopStep);
         if (!self)
             co_return;
     }

@@ -4,7 +4,6 @@
 #include "ConnectorPaths.h"
 #include "UpdateFailure.h"
 
-#include <QCoreApplication>
 #include <QCoroTimer>
 #include <QPointer>
 
@@ -20,7 +19,7 @@ QCoro::Task<void> scheduleSleep(QPointer<ConnectorController> controller, std::c
         QCoro::Task<void> sleeping = sleep(delay);
         co_await std::move(sleeping);
     } else {
-        co_await QCoro::sleepFor(delay);
+        co_await Async::sleepFor(delay);
     }
 }
 
@@ -115,11 +114,15 @@ QCoro::Task<void> ConnectorController::checkForUpdates(bool userInitiated) {
         storeUpdate(UpdateState::Downloading{entry, 0, entry.size});
         // Reports come from the download's thread; each is applied on the main thread, and only while this
         // entry is still downloading, so a late one never overwrites the states that follow.
+        // The main thread's context, taken here: the download's thread must not ask for the application
+        // object, which may be gone when a late report comes.
         QPointer<ConnectorController> weak(this);
         const qint64 build = entry.build;
-        UpdateDownload::Progress progress = [weak, build](qint64 received, std::optional<qint64> total) {
+        QObject* const mainThread = Async::threadContext();
+        UpdateDownload::Progress progress = [weak, build, mainThread](qint64 received,
+                                                                      std::optional<qint64> total) {
             QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
+                mainThread,
                 [weak, build, received, total] {
                     if (!weak)
                         return;

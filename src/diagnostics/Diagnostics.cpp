@@ -5,7 +5,9 @@
 #include "ConnectorSettings.h"
 #include "Workspace.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSysInfo>
 
@@ -307,25 +309,50 @@ QString systemVersion() {
 #endif
 }
 
-QString scrub(QString text, const QString& home, QStringList addresses) {
+QStringList homeSpellings(const QString& home) {
+    QStringList spellings{QDir::cleanPath(home)};
+    // Through a symbolic link (a home under /home linked to a volume), the system and the bridge write the
+    // resolved path as often as the given one.
+    const QString resolved = QFileInfo(home).canonicalFilePath();
+    if (!resolved.isEmpty() && !spellings.contains(resolved))
+        spellings << resolved;
+    return spellings;
+}
+
+namespace {
+
+// Whether the path that reached `end` ends there: at the end of the text, at a character no name holds, or
+// at sentence punctuation (dots followed by nothing that continues a name).
+bool pathEndsAt(const QString& text, qsizetype end) {
+    qsizetype after = end;
+    while (after < text.size() && text.at(after) == QLatin1Char('.'))
+        ++after;
+    return after == text.size() || !pathCharacter(text.at(after));
+}
+
+} // namespace
+
+QString scrub(QString text, QStringList homes, QStringList addresses) {
     // The longest first, so that an address holding another one goes whole.
-    std::sort(addresses.begin(), addresses.end(),
-              [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    const auto longestFirst = [](const QString& a, const QString& b) { return a.size() > b.size(); };
+    std::sort(addresses.begin(), addresses.end(), longestFirst);
     for (const QString& address : addresses)
         if (!address.isEmpty())
             text.replace(address, QStringLiteral("（更新地址）"));
-    // "/" as home would turn every path into "~…": nothing to hide there.
-    if (home.size() <= 1)
-        return text;
-    qsizetype from = 0;
-    while ((from = text.indexOf(home, from)) >= 0) {
-        const qsizetype end = from + home.size();
-        const bool boundary = end == text.size() || !pathCharacter(text.at(end));
-        if (boundary) {
-            text.replace(from, home.size(), QStringLiteral("~"));
-            from += 1;
-        } else {
-            from = end;
+    std::sort(homes.begin(), homes.end(), longestFirst);
+    for (const QString& home : homes) {
+        // "/" as home would turn every path into "~…": nothing to hide there.
+        if (home.size() <= 1)
+            continue;
+        qsizetype from = 0;
+        while ((from = text.indexOf(home, from)) >= 0) {
+            const qsizetype end = from + home.size();
+            if (pathEndsAt(text, end)) {
+                text.replace(from, home.size(), QStringLiteral("~"));
+                from += 1;
+            } else {
+                from = end;
+            }
         }
     }
     return text;
@@ -357,7 +384,7 @@ QString report(const ConnectorController& controller, const QList<DiagnosticChec
         addresses << feed->toString() << QString::fromUtf8(feed->toEncoded());
     if (const std::optional<QString> override = ConnectorSettings::updateFeedOverride())
         addresses << *override;
-    return scrub(out.join(QLatin1Char('\n')), ConnectorPaths::home(), addresses);
+    return scrub(out.join(QLatin1Char('\n')), homeSpellings(ConnectorPaths::home()), addresses);
 }
 
 } // namespace Diagnostics

@@ -55,8 +55,12 @@ QString report(const ConnectorController& controller, const QList<DiagnosticChec
 // The operating system's own name and version for the report's second line.
 QString systemVersion();
 
-// Writes every occurrence of `home` that ends at a path boundary as "~" and drops the given addresses, so a
-// text a bridge or the system wrote with a full path cannot carry them into the report.
-QString scrub(QString text, const QString& home, QStringList addresses);
+// The spellings of the home directory a text may carry: as given, and resolved through symbolic links.
+QStringList homeSpellings(const QString& home);
+
+// Writes every occurrence of a spelling of the home that ends a path (at a boundary or before sentence
+// punctuation) as "~" and drops the given addresses, so a text a bridge or the system wrote with a full path
+// cannot carry them into the report.
+QString scrub(QString text, QStringList homes, QStringList addresses);
 
 } // namespace Diagnostics

@@ -12,6 +12,7 @@
 #include <QNetworkRequest>
 #include <QOperatingSystemVersion>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <openssl/evp.h>
 
@@ -93,9 +94,27 @@ struct Transfer {
 
     template <typename OnData> void run(const QNetworkRequest& req, OnData onData) {
         QEventLoop loop;
-        reply.reset(manager.get(req));
+        // Qt's own transfer time-out runs on a coarse timer that may end the wait up to 5 % early: the
+        // request's time-out is kept here on a precise one, restarted whenever the transfer moves.
+        QNetworkRequest unbounded = req;
+        unbounded.setTransferTimeout(0);
+        reply.reset(manager.get(unbounded));
         reply->setReadBufferSize(1 << 20); // a fast server must never pile the body up in memory
         QNetworkReply* raw = reply.get();
+        QTimer idle;
+        idle.setTimerType(Qt::PreciseTimer);
+        idle.setSingleShot(true);
+        idle.setInterval(req.transferTimeout());
+        QObject::connect(&idle, &QTimer::timeout, raw, &QNetworkReply::abort);
+        const auto moved = [&idle] {
+            if (idle.interval() > 0)
+                idle.start();
+        };
+        QObject::connect(raw, &QNetworkReply::metaDataChanged, &idle, moved);
+        QObject::connect(raw, &QNetworkReply::downloadProgress, &idle, moved);
+        QObject::connect(raw, &QNetworkReply::uploadProgress, &idle, moved);
+        QObject::connect(raw, &QNetworkReply::redirected, &idle, moved);
+        moved();
         // Each hop is judged from the address it leaves: by the time the signal comes, the reply's own url()
         // already names the new one.
         QObject::connect(raw, &QNetworkReply::redirected, raw,
@@ -124,6 +143,7 @@ struct Transfer {
         QObject::connect(raw, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         if (!raw->isFinished())
             loop.exec();
+        idle.stop();
         if (error)
             std::rethrow_exception(error);
     }

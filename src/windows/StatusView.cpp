@@ -250,6 +250,6 @@ QCoro::Task<void> StatusView::refreshLoop(QPointer<StatusView> view, ConnectorCo
         co_await std::move(refreshing);
         if (!current())
             break;
-        co_await QCoro::sleepFor(3s);
+        co_await Async::sleepFor(3s);
     }
 }

@@ -355,19 +355,28 @@ TEST_F(BridgeAdminTest, IsRunningOnlyForAPositiveStatus) {
         SCOPED_TRACE(c.name);
         ScriptedServer server(socket, c.script);
         EXPECT_EQ(runTask(BridgeAdmin::isRunningAt(socket)), c.running);
-        ASSERT_EQ(server.received().size(), 1u);
+        EXPECT_TRUE(runTask(BridgeAdmin::stillThereAt(socket)));
+        ASSERT_EQ(server.received().size(), 2u);
         if (c.script.front().kind != ScriptedServer::Step::Kind::Close) {
             EXPECT_EQ(server.received()[0], "{\"command\":\"status\"}\n");
         }
     }
-    EXPECT_FALSE(runTask(BridgeAdmin::isRunningAt(dir.file(QStringLiteral("nobody.sock")))));
+    const QString nobody = dir.file(QStringLiteral("nobody.sock"));
+    EXPECT_FALSE(runTask(BridgeAdmin::isRunningAt(nobody)));
+    EXPECT_FALSE(runTask(BridgeAdmin::stillThereAt(nobody)));
+    ASSERT_TRUE(ScriptedServer::leaveStaleSocket(nobody));
+    EXPECT_FALSE(runTask(BridgeAdmin::stillThereAt(nobody)));
 }
 
+// The 2 s are given: the check ends neither before them nor long after.
 TEST_F(BridgeAdminTest, IsRunningGivesUpOnASilentBridgeAfterTwoSeconds) {
     ScriptedServer server(socket, {ScriptedServer::silence()});
-    const auto start = Clock::now();
-    EXPECT_FALSE(runTask(BridgeAdmin::isRunningAt(socket)));
-    EXPECT_GE(secondsSince(start), 1.9);
+    for (auto check : {&BridgeAdmin::isRunningAt, &BridgeAdmin::stillThereAt}) {
+        const auto start = Clock::now();
+        EXPECT_EQ(runTask(check(socket)), check == &BridgeAdmin::stillThereAt);
+        EXPECT_GE(secondsSince(start), 2.0);
+        EXPECT_LT(secondsSince(start), 3.5);
+    }
 }
 
 TEST_F(BridgeAdminTest, WaitWithoutTimeChecksExactlyOnce) {

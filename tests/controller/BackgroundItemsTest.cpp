@@ -303,6 +303,19 @@ TEST_F(BackgroundItems, RegistrationRunsOffTheMainThread) {
     ASSERT_TRUE(TestSupport::spinUntil([&] { return done; }, 10s));
     EXPECT_TRUE(controller.background().is<Background::Enabled>());
     EXPECT_EQ(hanging.registerCalls, 1);
+
+    // Quitting meanwhile: the hanging worker keeps the item it uses; its late result reaches no freed object.
+    auto owned = std::make_shared<HangingBackgroundService>();
+    const std::weak_ptr<HangingBackgroundService> item = owned;
+    auto quitting = std::make_unique<QuietController>(
+        Platform{owned, owned, info, workspace, signing, platform.bundlePath});
+    Async::spawn(quitting->ensureBackgroundItem(), "ensure while quitting");
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return owned->entered.load(); }, 10s));
+    quitting.reset();
+    owned.reset();
+    ASSERT_FALSE(item.expired());
+    item.lock()->release = true;
+    EXPECT_TRUE(TestSupport::spinUntil([] { return Async::ioPool().activeThreadCount() == 0; }, 10s));
 }
 
 TEST_F(BackgroundItems, AnnounceByUser) {

@@ -3,8 +3,10 @@
 #include "ConnectorSettings.h"
 #include "RunTask.h"
 #include "ScriptedBridge.h"
+#include "TempHome.h"
 
 #include <QClipboard>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QRandomGenerator>
@@ -41,7 +43,22 @@ TEST_F(DiagnosticsFixture, ReportHeaderChecksAndAccounts) {
     EXPECT_EQ(lines[11], QStringLiteral("已连接的账号：…a1b2c3（Orvane Mac）、…9z8y7x（Orvane iPhone）"));
     for (const char* secret : {"pair-1", "王小明", "李雷", "3月1日", "longer"})
         EXPECT_FALSE(report.contains(QString::fromUtf8(secret))) << secret;
-    EXPECT_EQ(Diagnostics::scrub("/h/a/x, /h/ab/x, /h/a", "/h/a", {}), QStringLiteral("~/x, /h/ab/x, ~"));
+    EXPECT_EQ(Diagnostics::scrub("/h/a/x, /h/ab/x, /h/a", {"/h/a"}, {}), QStringLiteral("~/x, /h/ab/x, ~"));
+
+    // Every spelling of the home (given, and resolved through a link), also where it ends a sentence.
+    TestSupport::TempDir root;
+    TestSupport::writeFile(root.file("homes/real/x"), "");
+    ASSERT_TRUE(QFile::link(root.file("homes/real"), root.file("home")));
+    const QString given = root.file("home"), resolved = QFileInfo(given).canonicalFilePath();
+    const std::vector<std::pair<QString, QString>> cases = {
+        {"锁在 " + resolved + "/locks，" + given + "/x", "锁在 ~/locks，~/x"},
+        {"目录是 " + given + ". 又是 " + resolved + "。" + given + "...", "目录是 ~. 又是 ~。~..."},
+        {given + ".bak " + resolved + "s/x " + given + "_old",
+         given + ".bak " + resolved + "s/x " + given + "_old"},
+    };
+    for (const auto& [text, scrubbed] : cases)
+        EXPECT_EQ(Diagnostics::scrub(text, Diagnostics::homeSpellings(given), {}), scrubbed)
+            << text.toStdString();
 }
 
 QString word(QRandomGenerator& random, int length) {

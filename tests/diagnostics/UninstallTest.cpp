@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <mutex>
+#include <optional>
+#include <thread>
+
 namespace {
 
 using json = nlohmann::json;
@@ -109,16 +113,35 @@ TEST_F(Uninstall, DataHooksOnAndABridgeThatStopsAfterThreeSeconds) {
     EXPECT_EQ(desktop->unregistrations.load(), 1);
 }
 
-// A bridge started by hand (the stand-in, kept running) keeps its data whatever was asked.
+// A bridge started by hand keeps its data whatever was asked. Any answer counts: the stand-in's, a refusal,
+// and one that comes after the 2-s check gave up.
 TEST_F(Uninstall, ABridgeThatKeepsAnsweringKeepsItsData) {
+    for (const char* row : {"stand-in", "refusing", "late"}) {
+        SCOPED_TRACE(row);
+        SetUp();
+        terminations = 0;
+        std::optional<StandinBridgeProcess> standin;
+        std::optional<ScriptedBridge> scripted;
+        if (row == std::string("stand-in")) {
+            ASSERT_TRUE(standin.emplace(quietBridge).started());
+        } else {
+            scripted.emplace(ConnectorPaths::adminSocket()).refuse("status", "忙");
+            if (row == std::string("late"))
+                scripted->onCommand("status", [first = std::make_shared<std::once_flag>()] {
+                    std::call_once(*first, [] { std::this_thread::sleep_for(2500ms); });
+                });
+        }
+        uninstall(true);
+        EXPECT_EQ(files(), (std::vector<bool>{true, true, false, false}));
+        EXPECT_TRUE(exists(ConnectorPaths::adminSocket()));
+        EXPECT_TRUE(trashed());
+        EXPECT_EQ(c().notice(), stillRunning);
+        EXPECT_EQ(terminations, 0);
+        TearDown();
+    }
+    SetUp();
     StandinBridgeProcess standin(quietBridge);
     ASSERT_TRUE(standin.started());
-    uninstall(true);
-    EXPECT_EQ(files(), (std::vector<bool>{true, true, false, false}));
-    EXPECT_TRUE(exists(ConnectorPaths::adminSocket()));
-    EXPECT_TRUE(trashed());
-    EXPECT_EQ(c().notice(), stillRunning);
-    EXPECT_EQ(terminations, 0);
 
     // At the real pace the wait gives up after 40 checks half a second apart.
     makeController(bundle);
@@ -157,7 +180,7 @@ TEST_F(Uninstall, UnregisterFailureWhileStillRegisteredKeepsEverything) {
     // The same failure for an item that is gone anyway is ignored; hooks off send nothing.
     service.current = BackgroundService::Status::notRegistered;
     A::sessionHooks(c(), SessionHooksStatus{});
-    uninstall(true);
+    uninstall(false);
     EXPECT_EQ(terminations, 1);
     EXPECT_EQ(bridge.count("hooks-uninstall"), 1);
 }

@@ -323,7 +323,9 @@ void SystemdBackgroundService::unregisterNow() {
 }
 
 QCoro::Task<void> SystemdBackgroundService::unregister() {
-    co_await Async::onWorker([this] { unregisterNow(); });
+    // A copy (it is only its setup): the worker must not depend on this object outliving the call.
+    auto work = [item = *this]() mutable { item.unregisterNow(); };
+    co_await Async::onWorker(std::move(work));
 }
 
 void SystemdBackgroundService::openSystemSettingsLoginItems() {

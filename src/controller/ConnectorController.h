@@ -232,7 +232,7 @@ public:
     void installUpdate(UpdateInfo info, QString staged);
     void installFailed(const QString& text); // the installation task's end when the swap or relaunch fails
     UpdateFiles::Tools updateTools = UpdateFiles::Tools::forBundle(bundlePath); // tests: the built helpers
-    std::function<void()> quitAfterUpdate;                                      // default: QCoreApplication::quit
+    std::function<void()> quitAfterUpdate; // default: QCoreApplication::quit
     // The schedule's waits (20 s, then 6 h after each check) go through this when set: tests see them.
     std::function<QCoro::Task<void>(std::chrono::milliseconds)> updateScheduleSleep;
 

@@ -113,6 +113,16 @@ def same_rows(layout_path, rows):
     return 1
 
 
+def menu_id(layout_path, label):
+    """The item id of the exported menu's item with this label."""
+    for child in json.load(open(layout_path))["data"][1][2]:
+        item_id, props, _ = child["data"]
+        if props.get("label", {}).get("data") == label:
+            print(item_id)
+            return 0
+    return 1
+
+
 def main():
     what = sys.argv[1]
     if what == "windows":
@@ -134,6 +144,8 @@ def main():
         return 0
     if what == "contrast":
         return contrast(sys.argv[2], sys.argv[3], *(int(v) for v in sys.argv[4:6]))
+    if what == "menu-id":
+        return menu_id(sys.argv[2], sys.argv[3])
     if what == "same-rows":
         return same_rows(sys.argv[2], sys.argv[3])
     print(f"unknown check {what}", file=sys.stderr)

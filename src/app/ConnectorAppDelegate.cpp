@@ -203,13 +203,12 @@ QCoro::Task<void> ConnectorAppDelegate::launch() {
                     LifecycleProbe::note(QStringLiteral("tooltip ") + tip);
                 last = tip;
             });
-    // The rows the menu was just rendered with (the status item renders first, connected before this), for
-    // comparing with what a tray host reads over D-Bus.
-    connect(&statusItem_->menu(), &QMenu::aboutToShow, this, [self] {
+    // The rows the menu was just rendered with, for comparing with what a tray host reads over D-Bus.
+    connect(statusItem_.get(), &StatusItemController::menuPrepared, this, [self] {
         if (!self || !self->statusItem_)
             return;
         QStringList titles;
-        for (const MenuRow& row : self->statusItem_->renderer().rows())
+        for (const MenuRow& row : self->statusItem_->menuRows())
             if (!row.style.is<MenuRow::Style::Separator>())
                 titles << row.title;
         LifecycleProbe::note(QStringLiteral("menu ") + titles.join(QLatin1Char('|')));

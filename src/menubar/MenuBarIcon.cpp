@@ -139,6 +139,13 @@ QIcon image(State state) {
     return icon;
 }
 
+QList<QImage> pictures(State state) {
+    QList<QImage> sizes;
+    for (const qreal ratio : {1.0, 4.0 / 3.0, 2.0, 8.0 / 3.0})
+        sizes << render(state, ratio, panelInk, panelEdge);
+    return sizes;
+}
+
 QImage applicationIcon(int pixels) {
     QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);

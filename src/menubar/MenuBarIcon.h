@@ -37,6 +37,10 @@ QImage render(State state, qreal devicePixelRatio, const QColor& ink = Qt::black
 // The icon for a state: one picture per device pixel ratio of the screens, in the panel ink with its edge.
 QIcon image(State state);
 
+// The icon for hosts that pick a picture by its size in pixels (StatusNotifier hosts): 18, 24, 36 and 48
+// pixels wide, in the panel ink with its edge.
+QList<QImage> pictures(State state);
+
 // The device pixel ratios of the connected screens (1 when there is none), each once.
 QList<qreal> screenRatios();
 

@@ -5,20 +5,20 @@
 #include "ConnectorSettings.h"
 #include "StatusMenu.h"
 #include "StatusMenuRenderer.h"
+#include "StatusNotifierItem.h"
 
 #include <QCoreApplication>
 #include <QCoroTimer>
 #include <QCursor>
 #include <QDBusConnection>
-#include <QDBusInterface>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVariant>
+
+#include <utility>
 
 namespace {
 
@@ -37,8 +37,9 @@ StatusItemController::StatusItemController(ConnectorController& controller, Open
                                            Terminate terminate, QObject* parent)
     : QObject(parent), controller_(controller), openWindow_(std::move(openWindow)),
       terminate_(std::move(terminate)) {
-    // 1. The item.
-    item_ = std::make_unique<QSystemTrayIcon>();
+    // 1. The item: a StatusNotifier item, which goes on the bus once a host is there; the embedded icon is
+    //    made only once it is known that no StatusNotifier host is there.
+    notifier_ = std::make_unique<StatusNotifierItem>(QDBusConnection::sessionBus());
 
     // 2. The renderer reaches this object weakly: nothing runs once it is gone.
     QPointer<StatusItemController> self(this);
@@ -54,12 +55,39 @@ StatusItemController::StatusItemController(ConnectorController& controller, Open
     menu_->setSeparatorsCollapsible(false);
     connect(menu_.get(), &QMenu::aboutToShow, this, &StatusItemController::menuWillOpen);
     connect(menu_.get(), &QMenu::aboutToHide, this, &StatusItemController::menuDidClose);
-    item_->setContextMenu(menu_.get());
-    connect(item_.get(), &QSystemTrayIcon::activated, this, &StatusItemController::clicked);
+    {
+        DBusMenuExport& exported = notifier_->menu();
+        // The host asks before it draws the menu, and tells when it shows and hides it.
+        connect(&exported, &DBusMenuExport::aboutToShowRequested, this, [this] {
+            menuNeedsUpdate();
+            emit menuPrepared();
+            Async::spawn(controller_.refresh(), "refresh on menu open");
+        });
+        connect(&exported, &DBusMenuExport::opened, this, [this] {
+            menuOpen_ = true;
+            controller_.holdsAutoInstall = true;
+        });
+        connect(&exported, &DBusMenuExport::closed, this, &StatusItemController::menuDidClose);
+        connect(&exported, &DBusMenuExport::chosen, this, &StatusItemController::perform);
+        connect(notifier_.get(), &StatusNotifierItem::activated, this,
+                [this](QPoint at) { clickedAt(TrayClick::Button::left, at); });
+        connect(notifier_.get(), &StatusNotifierItem::secondaryActivated, this,
+                [this](QPoint at) { clickedAt(TrayClick::Button::middle, at); });
+        // A host that draws no menu of its own: on X11 the menu can open where it asks; a Wayland client
+        // cannot place a window there, so the click does what a left click does.
+        connect(notifier_.get(), &StatusNotifierItem::contextMenuRequested, this, [this](QPoint at) {
+            if (x11_)
+                menu_->popup(at);
+            else
+                clickedAt(TrayClick::Button::left, at);
+        });
+        connect(notifier_.get(), &StatusNotifierItem::registeredWithWatcher, this,
+                [this] { shownIn(TrayClick::Tray::statusNotifier); });
+    }
 
     // 4.
     updateIcon();
-    // The menu has its rows before the tray first asks for them (trays over D-Bus read the layout ahead).
+    // The menu has its rows before the tray first asks for them (hosts over D-Bus read the layout ahead).
     menuNeedsUpdate();
 
     // 5. One scheduled run per announcement, no coalescing.
@@ -83,6 +111,7 @@ StatusItemController::~StatusItemController() {
         item_->setContextMenu(nullptr);
     menu_.reset();
     item_.reset();
+    notifier_.reset();
 }
 
 QCoro::Task<void> StatusItemController::refreshLoop(QPointer<StatusItemController> self) {
@@ -107,8 +136,12 @@ QCoro::Task<void> StatusItemController::refreshLoop(QPointer<StatusItemControlle
 
 void StatusItemController::changedLater() {
     updateIcon();
-    if (menuOpen_ && item_->contextMenu())
-        renderer_->render(StatusMenu::rows(snapshot()), *menu_);
+    if (menuOpen_)
+        menuNeedsUpdate();
+}
+
+const QList<MenuRow>& StatusItemController::menuRows() const {
+    return renderer_->rows();
 }
 
 MenuSnapshot StatusItemController::snapshot() {
@@ -119,13 +152,17 @@ MenuSnapshot StatusItemController::snapshot() {
 }
 
 void StatusItemController::menuNeedsUpdate() {
-    renderer_->render(StatusMenu::rows(snapshot()), *menu_);
+    const QList<MenuRow> rows = StatusMenu::rows(snapshot());
+    renderer_->render(rows, *menu_);
+    if (notifier_->started())
+        notifier_->menu().setRows(rows);
 }
 
 void StatusItemController::menuWillOpen() {
     menuOpen_ = true;
     controller_.holdsAutoInstall = true;
-    renderer_->render(StatusMenu::rows(snapshot()), *menu_);
+    menuNeedsUpdate();
+    emit menuPrepared();
     Async::spawn(controller_.refresh(), "refresh on menu open");
 }
 
@@ -200,15 +237,21 @@ void StatusItemController::updateIcon() {
         state = MenuBarIcon::State::attention;
 
     if (iconState_ != state) {
-        item_->setIcon(MenuBarIcon::image(state));
+        if (item_)
+            item_->setIcon(MenuBarIcon::image(state));
+        notifier_->setIcon(MenuBarIcon::pictures(state));
         iconState_ = state;
         ++imageUpdates_;
     }
 
-    const QString toolTip = QStringLiteral("Orvane 连接器：") + activity.value_or(health.title());
-    item_->setToolTip(toolTip);
+    // StatusNotifier tool tips have a heading and a body; an embedded icon's is one line of both.
+    const QString text = activity.value_or(health.title());
+    toolTip_ = StatusNotifierItem::title + QStringLiteral("：") + text;
+    if (item_)
+        item_->setToolTip(toolTip_);
+    notifier_->setToolTip(StatusNotifierItem::title, text);
     ++toolTipUpdates_;
-    emit toolTipSet(toolTip);
+    emit toolTipSet(toolTip_);
 }
 
 // The image is drawn for the screens of the moment: forget it, so the next update draws anew.
@@ -218,70 +261,88 @@ void StatusItemController::redrawIcon() {
 }
 
 void StatusItemController::watchForTray() {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        item_->show();
-        inTray_ = true;
-        detectTray();
+    x11_ = QGuiApplication::platformName() == QLatin1String("xcb");
+    if (!QDBusConnection::sessionBus().isConnected()) {
+        if (x11_)
+            embed();
+        else
+            qInfo("Orvane "
+                  "连接器：没有找到系统托盘，状态栏图标等托盘出现后再显示；可从应用菜单打开连接器窗口。");
         return;
     }
-    qInfo("Orvane 连接器：没有找到系统托盘，状态栏图标等托盘出现后再显示；可从应用菜单打开连接器窗口。");
+    // Asked without waiting on the main thread; the answer comes again at every change of the watcher.
+    connect(
+        notifier_.get(), &StatusNotifierItem::watcherChanged, this,
+        [this, first = true](bool present) mutable {
+            const bool firstAnswer = std::exchange(first, false);
+            if (present && !inTray_) {
+                notifier_->start(); // registers now and with every watcher after this one
+                if (notifier_->menu().rows().isEmpty())
+                    menuNeedsUpdate();
+            } else if (!present && firstAnswer) {
+                qInfo("Orvane "
+                      "连接器：没有找到系统托盘，状态栏图标等托盘出现后再显示；可从应用菜单打开连接器窗口。");
+                // X11 trays that embed windows still may be there, or come.
+                if (x11_)
+                    embed();
+            }
+        });
+    notifier_->watch();
+}
+
+// An X11 tray embeds the icon as a window; Qt's tray icon does that, since no StatusNotifier host was on the
+// bus when it first looked (it never looks again, so it cannot export a second item).
+void StatusItemController::embed() {
+    if (item_)
+        return;
+    item_ = std::make_unique<QSystemTrayIcon>();
+    item_->setContextMenu(menu_.get());
+    connect(item_.get(), &QSystemTrayIcon::activated, this, &StatusItemController::clicked);
+    redrawIcon();
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        checkTray();
+        return;
+    }
     // X11 trays announce themselves to the root window, and the xcb plug-in's native interface (a QObject
     // whose class is private to Qt) passes that on as a signal, looked up by name.
     bool announced = false;
     if (QObject* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface()))
         if (native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0)
             announced = connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(checkTray()));
-    if (announced)
-        return;
     // Elsewhere the tray is looked for again at every refresh: one cheap query, and no timer of its own
     // ticking while nothing happens.
-    pollsTray_ = true;
+    pollsTray_ = !announced;
 }
 
 void StatusItemController::checkTray() {
-    if (inTray_ || !QSystemTrayIcon::isSystemTrayAvailable())
+    if (inTray_ || !item_ || !QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    inTray_ = true;
     pollsTray_ = false;
     item_->show();
-    detectTray();
+    shownIn(TrayClick::Tray::embedded);
+}
+
+void StatusItemController::shownIn(TrayClick::Tray tray) {
+    tray_ = tray;
+    inTray_ = true;
     qInfo("Orvane 连接器：系统托盘出现了，状态栏图标已显示。");
+    if (tray == TrayClick::Tray::statusNotifier)
+        qInfo("Orvane 连接器：托盘自己画菜单（右键单击）；左键单击打开连接器窗口。");
     emit shownInTray();
 }
 
 void StatusItemController::clicked(QSystemTrayIcon::ActivationReason reason) {
-    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::MiddleClick)
-        return; // the right click's menu is the tray's own business
-    const auto button =
-        reason == QSystemTrayIcon::Trigger ? TrayClick::Button::left : TrayClick::Button::middle;
-    const TrayClick::Action action = TrayClick::onClick(tray_, button, ConnectorSettings::startCompleted());
-    if (std::holds_alternative<TrayClick::PopUpMenu>(action) && !menu_->isVisible())
-        menu_->popup(item_->geometry().isValid() ? item_->geometry().bottomLeft() : QCursor::pos());
-    else if (const auto* show = std::get_if<TrayClick::ShowWindow>(&action); show && openWindow_)
-        openWindow_(show->page);
+    if (reason == QSystemTrayIcon::Trigger)
+        clickedAt(TrayClick::Button::left, QCursor::pos());
+    else if (reason == QSystemTrayIcon::MiddleClick)
+        clickedAt(TrayClick::Button::middle, QCursor::pos());
+    // the right click's menu is the tray's own business
 }
 
-void StatusItemController::detectTray() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    tray_ = TrayClick::trayFor(QGuiApplication::platformName(), false);
-    if (!bus.isConnected())
-        return;
-    // Qt asked the same question, synchronously, when the icon was first made; asked here again without
-    // waiting on the main thread.
-    QDBusMessage ask = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
-    ask << QStringLiteral("org.kde.StatusNotifierWatcher");
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask, 3000), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
-        call->deleteLater();
-        const QDBusPendingReply<bool> reply = *call;
-        tray_ = TrayClick::trayFor(QGuiApplication::platformName(), !reply.isError() && reply.value());
-        if (tray_ != TrayClick::Tray::statusNotifier)
-            return;
-        // The host draws the exported menu, where widget rows are not shown.
-        qInfo("Orvane 连接器：托盘通过 D-Bus 显示菜单，菜单行改为普通菜单项；左键单击打开连接器窗口。");
-        renderer_->setPlainItems(true);
-        menuNeedsUpdate();
-    });
+void StatusItemController::clickedAt(TrayClick::Button button, QPoint at) {
+    const TrayClick::Action action = TrayClick::onClick(tray_, button, ConnectorSettings::startCompleted());
+    if (std::holds_alternative<TrayClick::PopUpMenu>(action) && !menu_->isVisible())
+        menu_->popup(item_ && item_->geometry().isValid() ? item_->geometry().bottomLeft() : at);
+    else if (const auto* show = std::get_if<TrayClick::ShowWindow>(&action); show && openWindow_)
+        openWindow_(show->page);
 }

@@ -20,7 +20,7 @@ void capture(QPointer<StatusItemController> item, const QString& prefix) {
     if (!item)
         return;
     QMenu& menu = item->menu();
-    const QRect icon = item->item().geometry();
+    const QRect icon = item->embeddedItem() ? item->embeddedItem()->geometry() : QRect();
     QPoint at = icon.isValid() ? icon.bottomLeft() + QPoint(0, 2) : QPoint(40, 40);
     menu.popup(at);
     // Long enough for the refresh that opening starts and a few turns of a spinner.

@@ -35,27 +35,13 @@ MenuRowView* rowView(QAction& item) {
 
 } // namespace
 
-QString StatusMenuRenderer::itemText(const QString& shown, bool exported) {
+QString StatusMenuRenderer::itemText(const QString& shown) {
     QString text = shown;
-    if (!exported)
-        return text.replace(QLatin1Char('&'), QLatin1String("&&"));
-    // dbusmenu reads "__" as one underscore. Qt turns only the first "&" into "_" and sends the others as
-    // they are, so a leading "&" takes that rewrite and every "&" of the text stays.
-    text.replace(QLatin1Char('_'), QLatin1String("__"));
-    if (text.contains(QLatin1Char('&')))
-        text.prepend(QLatin1Char('&'));
-    return text;
+    return text.replace(QLatin1Char('&'), QLatin1String("&&"));
 }
 
 StatusMenuRenderer::StatusMenuRenderer(Perform perform, QObject* parent)
     : QObject(parent), perform_(std::move(perform)) {}
-
-void StatusMenuRenderer::setPlainItems(bool plain) {
-    if (plain_ == plain)
-        return;
-    plain_ = plain;
-    rows_.clear(); // the next render rebuilds every item in the other form
-}
 
 void StatusMenuRenderer::render(const QList<MenuRow>& rows, QMenu& menu) {
     if (menu.style() != menuStyle())
@@ -85,12 +71,12 @@ QAction* StatusMenuRenderer::newItem(const MenuRow& row, QMenu& menu) {
         item->setSeparator(true);
         return item;
     }
-    if (row.style.is<MenuRow::Style::Section>() && !plain_) {
-        item = new QAction(itemText(row.title, plain_), &menu);
+    if (row.style.is<MenuRow::Style::Section>()) {
+        item = new QAction(itemText(row.title), &menu);
         item->setSeparator(true); // a section header, as QMenu::addSection makes it
         return item;
     }
-    const bool custom = !plain_ && row.kind() == QLatin1String("stays");
+    const bool custom = row.kind() == QLatin1String("stays");
     item = custom ? new QWidgetAction(&menu) : new QAction(&menu);
     QPointer<StatusMenuRenderer> self(this);
     QPointer<QAction> weakItem(item);
@@ -113,29 +99,21 @@ void StatusMenuRenderer::configure(QAction& item, const MenuRow& row) {
     if (row.style.is<S::Title>()) {
         font.setBold(true);
         item.setFont(font);
-        item.setText(itemText(indented(row), plain_));
+        item.setText(itemText(indented(row)));
         item.setEnabled(false);
     } else if (row.style.is<S::Section>()) {
-        item.setText(itemText(row.title, plain_));
-        item.setEnabled(false); // shown as a heading where a section header cannot be drawn
+        item.setText(itemText(row.title));
     } else if (row.style.is<S::Separator>()) {
         return;
     } else if (row.style.is<S::Info>() || row.style.is<S::Note>()) {
         // A note reads as secondary text; a plain item gets that from being disabled, like an info row.
         item.setFont(font);
-        item.setText(itemText(indented(row), plain_));
+        item.setText(itemText(indented(row)));
         item.setEnabled(false);
     } else if (const S::Action* action = row.style.as<S::Action>(); action && !action->stays) {
         item.setFont(font);
-        item.setText(itemText(indented(row), plain_));
+        item.setText(itemText(indented(row)));
         item.setEnabled(row.enabled);
-    } else if (plain_) {
-        // A row that would stay open, or a progress line, as a plain item: the host closes the menu on a
-        // click, and the progress is carried by the text.
-        const bool enabledAction = row.style.is<S::Action>() && row.enabled;
-        item.setFont(font);
-        item.setText(itemText(indented(row), plain_));
-        item.setEnabled(enabledAction);
     } else {
         const MenuRowView::Look look = row.style.is<S::Progress>() ? MenuRowView::Look::progress()
                                                                    : MenuRowView::Look::action(row.enabled);
@@ -147,7 +125,7 @@ void StatusMenuRenderer::configure(QAction& item, const MenuRow& row) {
             view = new MenuRowView(row.title, look);
             widgetItem->setDefaultWidget(view);
         }
-        item.setText(itemText(row.title, plain_));
+        item.setText(itemText(row.title));
         if (view) {
             QPointer<StatusMenuRenderer> self(this);
             const QString id = row.id;

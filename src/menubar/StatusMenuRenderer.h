@@ -32,18 +32,11 @@ public:
     // note) runs nothing.
     void run(const QString& id);
 
-    // Hosts that export the menu over D-Bus (StatusNotifierItem) show no widget rows: then rows that stay
-    // open and progress rows become plain items with the same texts, and sections become disabled items.
-    // Changing this rebuilds the menu at the next render.
-    void setPlainItems(bool plain);
-    bool plainItems() const { return plain_; }
-
     const QList<MenuRow>& rows() const { return rows_; }
 
     // The item text that shows `shown` as it is: texts come from the bridge, the feed and files, and an "&"
-    // in them must not turn into a mnemonic, neither in the menu Qt draws nor in the one it exports over
-    // D-Bus (`exported`), where "_" marks the mnemonic and Qt rewrites the first "&" into one.
-    static QString itemText(const QString& shown, bool exported);
+    // in them must not turn into a mnemonic.
+    static QString itemText(const QString& shown);
 
     // How many items were created and configured so far (the cost of a render, for tests and benchmarks).
     qint64 itemsCreated() const { return created_; }
@@ -54,7 +47,6 @@ private:
 
     QList<MenuRow> rows_;
     Perform perform_;
-    bool plain_ = false;
     qint64 created_ = 0;
     qint64 configured_ = 0;
 };

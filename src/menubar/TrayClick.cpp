@@ -2,10 +2,6 @@
 
 namespace TrayClick {
 
-Tray trayFor(const QString& platformName, bool watcherRegistered) {
-    return watcherRegistered || platformName != QLatin1String("xcb") ? Tray::statusNotifier : Tray::embedded;
-}
-
 Action onClick(Tray tray, Button button, bool startCompleted) {
     if (button != Button::left)
         return Nothing{};

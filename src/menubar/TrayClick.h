@@ -9,14 +9,9 @@
 // What a click on the icon does, by the kind of tray that shows it. Stateless.
 namespace TrayClick {
 
-// How the icon reaches the panel. Qt exports it as a StatusNotifier item over D-Bus whenever a
-// StatusNotifierWatcher is on the session bus when the icon is first made (on X11 as well); otherwise an
-// X11 tray embeds it as a small window.
+// How the icon reaches the panel: as a StatusNotifier item over D-Bus wherever a StatusNotifierWatcher is
+// on the session bus (on X11 as well), otherwise embedded by an X11 tray as a small window.
 enum class Tray { embedded, statusNotifier };
-
-// The kind Qt chose for the platform plug-in `platformName` ("xcb", "wayland", …), given whether a
-// StatusNotifierWatcher is on the session bus. Wayland has no embedding trays at all.
-Tray trayFor(const QString& platformName, bool watcherRegistered);
 
 struct PopUpMenu {
     bool operator==(const PopUpMenu&) const = default;

@@ -106,21 +106,19 @@ TEST(MenuBarIcon, StandsOutOnDarkAndLightPanels) {
     }
 }
 
-// An X11 tray without a StatusNotifier watcher embeds the icon and gets the menu at it; with a watcher, and
-// on Wayland always, a left click opens the window on the page a reopen shows; a middle click does nothing.
+// An embedding tray gets the menu at the icon; on a StatusNotifier host a left click opens the window on the
+// page a reopen shows; a middle click does nothing.
 TEST(TrayClick, TheTrayKindDecidesWhatAClickDoes) {
     using namespace TrayClick;
-    const std::tuple<const char*, bool, Button, bool, Action> cases[] = {
-        {"xcb", false, Button::left, true, PopUpMenu{}},
-        {"xcb", true, Button::left, true, ShowWindow{WindowPage::overview}},
-        {"wayland", false, Button::left, false, ShowWindow{WindowPage::start}},
-        {"wayland-egl", true, Button::left, true, ShowWindow{WindowPage::overview}},
-        {"xcb", false, Button::middle, true, Nothing{}},
-        {"wayland", true, Button::middle, false, Nothing{}},
+    const std::tuple<Tray, Button, bool, Action> cases[] = {
+        {Tray::embedded, Button::left, true, PopUpMenu{}},
+        {Tray::statusNotifier, Button::left, true, ShowWindow{WindowPage::overview}},
+        {Tray::statusNotifier, Button::left, false, ShowWindow{WindowPage::start}},
+        {Tray::embedded, Button::middle, true, Nothing{}},
+        {Tray::statusNotifier, Button::middle, false, Nothing{}},
     };
-    for (const auto& [platform, watcher, button, startCompleted, expected] : cases)
-        EXPECT_EQ(onClick(trayFor(platform, watcher), button, startCompleted), expected)
-            << platform << watcher;
+    for (const auto& [tray, button, startCompleted, expected] : cases)
+        EXPECT_EQ(onClick(tray, button, startCompleted), expected) << int(tray) << int(button);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "RunTask.h"
 #include "StatusItemController.h"
 #include "StatusMenuRenderer.h"
+#include "StatusNotifierItem.h"
 #include "SystemTools.h"
 #include "TempHome.h"
 
@@ -101,7 +102,7 @@ TEST_F(StatusItem, IconStateAndToolTip) {
         ControllerTestAccess::engines(controller, c.attention ? QList<Engine>{unusable} : QList<Engine>{});
         item->updateIcon();
         EXPECT_EQ(item->iconState(), c.state) << c.name;
-        EXPECT_EQ(item->item().toolTip(), QString::fromUtf8(c.toolTip)) << c.name;
+        EXPECT_EQ(item->toolTip(), QString::fromUtf8(c.toolTip)) << c.name;
     }
 }
 
@@ -188,10 +189,20 @@ TEST_F(StatusItem, TheOpenMenuHoldsTheInstallAndFollowsChanges) {
     EXPECT_EQ(controller.installChecks, 0) << "the gate runs after the close, on the main loop";
     EXPECT_TRUE(TestSupport::spinUntil([&] { return controller.installChecks == 1; }));
 
+    // A StatusNotifier host asks for fresh rows before it draws the menu, then tells the opening and closing.
+    DBusMenuExport& exported = item->notifierItem().menu();
+    exported.aboutToShow(0);
+    EXPECT_FALSE(controller.holdsAutoInstall) << "asking is not opening";
+    exported.event(0, "opened");
+    EXPECT_TRUE(controller.holdsAutoInstall);
+    exported.event(0, "closed");
+    EXPECT_FALSE(controller.holdsAutoInstall);
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return controller.installChecks == 2; }));
+
     item->menuWillOpen();
     item->menuDidClose();
     item.reset();
-    EXPECT_FALSE(TestSupport::spinUntil([&] { return controller.installChecks > 1; }, 500ms))
+    EXPECT_FALSE(TestSupport::spinUntil([&] { return controller.installChecks > 2; }, 500ms))
         << "nothing runs for a status item that is gone";
 }
 

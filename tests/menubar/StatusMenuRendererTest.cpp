@@ -1,4 +1,5 @@
 #include "StatusMenuRenderer.h"
+#include "DBusMenuExport.h"
 #include "MenuRowView.h"
 
 #include "RunTask.h"
@@ -36,11 +37,9 @@ QList<MenuRow> menuRows() {
     };
 }
 
-// What a D-Bus menu host shows for a label Qt was given: Qt turns the first "&" into dbusmenu's "_", and the
-// host reads "__" as "_" and drops a single "_" (the mnemonic marker).
+// What a D-Bus menu host shows for an exported label: "__" as "_", a single "_" (the mnemonic marker) not at
+// all.
 QString dbusShows(QString label) {
-    if (const qsizetype amp = label.indexOf(QLatin1Char('&')); amp >= 0 && amp < label.size() - 1)
-        label[amp] = QLatin1Char('_');
     return label.replace(QRegularExpression(QStringLiteral("_(.)")), QStringLiteral("\\1"));
 }
 
@@ -164,19 +163,60 @@ TEST_F(Renderer, StylesOfTheRows) {
     EXPECT_EQ(view("cli-check")->accessibleName(), QStringLiteral("检查执行工具更新"));
 }
 
-// Trays that export the menu over D-Bus show no widgets: the same rows become plain items.
-TEST_F(Renderer, PlainItemsCarryTheSameContent) {
-    renderer.render(rows, menu);
-    renderer.setPlainItems(true);
-    setUpdateRow(S::Progress{}, "正在下载新版 45%");
-    for (const QAction* each : menu.actions())
-        EXPECT_EQ(qobject_cast<const QWidgetAction*>(each), nullptr) << each->text().toStdString();
-    EXPECT_EQ(item("connector-update")->text(), QStringLiteral("正在下载新版 45%"));
-    EXPECT_FALSE(item("connector-update")->isEnabled());
-    EXPECT_FALSE(item("cli-check")->isEnabled());
-    EXPECT_EQ(item("connector-section")->text(), QStringLiteral("Orvane 连接器（含桥接）"));
+// StatusNotifier hosts draw the exported menu, without widgets: the same rows become plain items, and the
+// host hears of each change in the smallest form, with item ids that stay with their rows.
+TEST_F(Renderer, TheExportedMenuCarriesTheSameContent) {
+    DBusMenuExport exported;
+    QObject::connect(&exported, &DBusMenuExport::chosen, [this](const MenuCommand& c) { performed << c; });
+    int layouts = 0;
+    QList<QList<DBusMenuItem>> updates;
+    QObject::connect(&exported, &DBusMenuExport::layoutUpdated, [&] { ++layouts; });
+    QObject::connect(&exported, &DBusMenuExport::itemsPropertiesUpdated,
+                     [&](const QList<DBusMenuItem>& changed) { updates << changed; });
+    rows[at("connector-update")].style = S::Progress{};
+    rows[at("connector-update")].title = "正在下载新版 45%";
+    exported.setRows(rows);
+    const auto shown = [&](const char* id) {
+        for (const DBusMenuLayout& child : exported.layout(0, -1, {}).children)
+            if (child.id == exported.itemId(id))
+                return child.properties;
+        return QVariantMap{};
+    };
+    const std::tuple<const char*, const char*, bool> items[] = {
+        {"health", "Orvane 连接器 · 一切正常", false},
+        {"connector-section", "Orvane 连接器（含桥接）", false},
+        {"connector-update", "正在下载新版 45%", false},
+        {"cli-check", "检查执行工具更新", false},
+        {"cli-result", "检查完了", false},
+        {"open-window", "打开连接器窗口…", true},
+    };
+    for (const auto& [id, label, enabled] : items) {
+        EXPECT_EQ(shown(id).value("label").toString(), QString::fromUtf8(label)) << id;
+        EXPECT_EQ(shown(id).value("enabled").toBool(), enabled) << id;
+    }
+    EXPECT_EQ(shown("after-health").value("type"), "separator");
+    EXPECT_EQ(layouts, 1);
+
+    const int quitId = exported.itemId("quit");
     setUpdateRow(S::action(C::checkConnectorUpdate, true), "检查连接器更新");
-    item("connector-update")->trigger();
+    rows[at("cli-result")].title = "都是最新版";
+    exported.setRows(rows);
+    EXPECT_EQ(layouts, 1) << "the same rows of the same kinds";
+    ASSERT_EQ(updates.size(), 1);
+    ASSERT_EQ(updates[0].size(), 2) << "the two rows that changed";
+    EXPECT_EQ(updates[0][0].id, exported.itemId("connector-update"));
+    EXPECT_EQ(updates[0][1].properties.value("label"), "都是最新版");
+    exported.setRows(rows);
+    EXPECT_EQ(updates.size(), 1) << "nothing changed";
+
+    const int gone = exported.itemId("connector-update");
+    EXPECT_TRUE(exported.event(gone, "clicked"));
+    EXPECT_TRUE(exported.event(exported.itemId("cli-check"), "clicked")) << "disabled: runs nothing";
+    rows.removeAt(at("connector-update"));
+    exported.setRows(rows);
+    EXPECT_EQ(layouts, 2);
+    EXPECT_EQ(exported.itemId("quit"), quitId);
+    EXPECT_FALSE(exported.event(gone, "clicked")) << "a row gone since the host drew the menu";
     EXPECT_EQ(performed, QList<MenuCommand>{MenuCommand(C::checkConnectorUpdate)});
 }
 
@@ -192,10 +232,9 @@ TEST_F(Renderer, OutsideTextsShowAsTheyAre) {
         const QString shown = view(id) ? view(id)->title() : item(id)->iconText(); // iconText drops mnemonics
         EXPECT_EQ(shown, outside) << id.toStdString();
     }
-    renderer.setPlainItems(true);
-    renderer.render(rows, menu);
     for (const QString& id : ids)
-        EXPECT_EQ(dbusShows(item(id)->text()), outside) << id.toStdString();
+        EXPECT_EQ(dbusShows(DBusMenuExport::properties(rows[at(id)]).value("label").toString()), outside)
+            << id.toStdString();
 }
 
 // Custom rows, plain items, notes and section headers start their texts at one left edge, and a section's

@@ -24,6 +24,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+const char* const noTray =
+    "Orvane 连接器：没有找到系统托盘，状态栏图标等托盘出现后再显示；可从应用菜单打开连接器窗口。";
+
 // The onboarding steps the start page still counts, recording a completed onboarding on the way.
 qint64 startStepsLeft(const ConnectorController& c) {
     const StartProgress progress = c.startProgress();
@@ -266,27 +269,23 @@ void StatusItemController::watchForTray() {
         if (x11_)
             embed();
         else
-            qInfo("Orvane "
-                  "连接器：没有找到系统托盘，状态栏图标等托盘出现后再显示；可从应用菜单打开连接器窗口。");
+            qInfo("%s", noTray);
         return;
     }
     // Asked without waiting on the main thread; the answer comes again at every change of the watcher.
-    connect(
-        notifier_.get(), &StatusNotifierItem::watcherChanged, this,
-        [this, first = true](bool present) mutable {
-            const bool firstAnswer = std::exchange(first, false);
-            if (present && !inTray_) {
-                notifier_->start(); // registers now and with every watcher after this one
-                if (notifier_->menu().rows().isEmpty())
+    connect(notifier_.get(), &StatusNotifierItem::watcherChanged, this,
+            [this, first = true](bool present) mutable {
+                const bool firstAnswer = std::exchange(first, false);
+                if (present && !inTray_) {
+                    notifier_->start(); // registers now and with every watcher after this one
                     menuNeedsUpdate();
-            } else if (!present && firstAnswer) {
-                qInfo("Orvane "
-                      "连接器：没有找到系统托盘，状态栏图标等托盘出现后再显示；可从应用菜单打开连接器窗口。");
-                // X11 trays that embed windows still may be there, or come.
-                if (x11_)
-                    embed();
-            }
-        });
+                } else if (!present && firstAnswer) {
+                    qInfo("%s", noTray);
+                    // X11 trays that embed windows still may be there, or come.
+                    if (x11_)
+                        embed();
+                }
+            });
     notifier_->watch();
 }
 

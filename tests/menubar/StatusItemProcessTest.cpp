@@ -127,9 +127,8 @@ public slots:
 };
 
 // StatusNotifier hosts get the icon whether they were there first (here on X11) or started later (here
-// offscreen, as on Wayland): one item, titled, with the health as its tool
-// tip's body, its menu, and a left click that opens the window on the page a reopen shows (onboarding is not
-// complete here: the start page).
+// offscreen, as on Wayland): one item, with the health as its tool tip's body, and a left click that opens
+// the window on the page a reopen shows (onboarding is not complete here: the start page).
 TEST_F(MenuBarProcess, TheIconGoesToAStatusNotifierHostFirstOrLater) {
     const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
     ASSERT_FALSE(daemon.isEmpty()) << "dbus-daemon";
@@ -170,38 +169,19 @@ TEST_F(MenuBarProcess, TheIconGoesToAStatusNotifierHostFirstOrLater) {
         ASSERT_EQ(watcher.items.size(), 1);
         const QString item = watcher.items[0];
 
-        const auto property = [&](const char* which) {
-            QDBusMessage get = QDBusMessage::createMethodCall(item, "/StatusNotifierItem",
-                                                              "org.freedesktop.DBus.Properties", "Get");
-            get << QString("org.kde.StatusNotifierItem") << QString(which);
-            const QDBusMessage reply = host.call(get);
-            return reply.arguments().value(0).value<QDBusVariant>().variant();
-        };
-        EXPECT_EQ(property("Title").toString(), "Orvane 连接器");
+        QDBusMessage get = QDBusMessage::createMethodCall(item, "/StatusNotifierItem",
+                                                          "org.freedesktop.DBus.Properties", "Get");
+        get << QString("org.kde.StatusNotifierItem") << QString("ToolTip");
+        const auto tip =
+            host.call(get).arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
         QString tipIcon, tipTitle, tipText;
-        const QDBusArgument tip = property("ToolTip").value<QDBusArgument>();
         tip.beginStructure();
         tip >> tipIcon;
-        tip.beginArray();
-        while (!tip.atEnd()) {
-            int w = 0, h = 0;
-            QByteArray pixels;
-            tip.beginStructure();
-            tip >> w >> h >> pixels;
-            tip.endStructure();
-        }
-        tip.endArray();
+        tip.asVariant(); // the pictures
         tip >> tipTitle >> tipText;
         tip.endStructure();
         EXPECT_EQ(tipTitle, "Orvane 连接器");
         EXPECT_EQ(tipText, "一切正常");
-
-        QDBusMessage layout =
-            QDBusMessage::createMethodCall(item, "/MenuBar", "com.canonical.dbusmenu", "GetLayout");
-        layout << 0 << -1 << QStringList();
-        const QDBusMessage rows = host.call(layout);
-        ASSERT_EQ(rows.type(), QDBusMessage::ReplyMessage) << rows.errorMessage().toStdString();
-        EXPECT_GT(rows.arguments().value(0).toUInt(), 0u) << "the layout's revision";
 
         host.call(QDBusMessage::createMethodCall(item, "/StatusNotifierItem", "org.kde.StatusNotifierItem",
                                                  "Activate")

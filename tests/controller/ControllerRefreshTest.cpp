@@ -150,23 +150,15 @@ TEST(ReplyCapsTest, EnginesAndTextsAreBounded) {
         qsizetype versionChars; // -1: none
         bool cut;
     } cases[] = {
+        // clang-format off
         {"three engines", {{"engines", engines(3)}, {"bridgeVersion", "0.9.1"}}, 3, 0, 5, false},
         {"exactly the cap", {{"engines", engines(12)}}, 12, 0, -1, false},
         {"one over", {{"engines", engines(13)}}, 12, 1, -1, false},
-        {"150,000, missing EvoX entries not counted",
-         {{"engines", engines(150'000, 3)}},
-         12,
-         99'988,
-         -1,
-         false},
+        {"150,000, missing EvoX entries not counted", {{"engines", engines(150'000, 3)}}, 12, 99'988, -1, false},
         {"16 MiB version", {{"bridgeVersion", longText}}, 0, 0, 160, true},
         {"160 characters kept whole", {{"bridgeVersion", std::string(160, 'v')}}, 0, 0, 160, false},
-        {"cut between characters, never inside one",
-         {{"bridgeVersion", emoji.toStdString()}},
-         0,
-         0,
-         159,
-         true},
+        {"cut between characters, never inside one", {{"bridgeVersion", emoji.toStdString()}}, 0, 0, 159, true},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

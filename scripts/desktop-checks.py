@@ -113,6 +113,22 @@ def same_rows(layout_path, rows):
     return 1
 
 
+def icon_centre(path, bar):
+    """The centre of what differs from the bar colour in a picture of the bar: where the icon is."""
+    bar_rgb = tuple(int(bar.lstrip("#")[i:i + 2], 16) for i in (0, 2, 4))
+    width, height, rows = read_png(path)
+    xs, ys = [], []
+    for y, row in enumerate(rows):
+        for x, (r, g, b, _) in enumerate(row):
+            if max(abs(r - bar_rgb[0]), abs(g - bar_rgb[1]), abs(b - bar_rgb[2])) > 24:
+                xs.append(x)
+                ys.append(y)
+    if not xs:
+        return 1
+    print((min(xs) + max(xs)) // 2, (min(ys) + max(ys)) // 2)
+    return 0
+
+
 def menu_id(layout_path, label):
     """The item id of the exported menu's item with this label."""
     for child in json.load(open(layout_path))["data"][1][2]:
@@ -144,6 +160,8 @@ def main():
         return 0
     if what == "contrast":
         return contrast(sys.argv[2], sys.argv[3], *(int(v) for v in sys.argv[4:6]))
+    if what == "icon-centre":
+        return icon_centre(sys.argv[2], sys.argv[3])
     if what == "menu-id":
         return menu_id(sys.argv[2], sys.argv[3])
     if what == "same-rows":

@@ -9,12 +9,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 // One probe file for the whole process: the probe reads its variable once.
 QString probeFile() {
@@ -100,8 +100,13 @@ TEST(LifecycleProbe, WatchdogNotesAStallAndHowMuchOfItWasComputing) {
         QObject parent;
         LifecycleProbe::startWatchdog(parent);
         TestSupport::spinFor(50ms);
-        if (c.computing) {
-            for (const auto end = Clock::now() + 80ms; Clock::now() < end;) {
+        if (c.computing) { // 80 ms of this thread's own processor time, however loaded the machine
+            const auto threadCpuMs = [] {
+                timespec t{};
+                ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+                return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
+            };
+            for (const double end = threadCpuMs() + 80; threadCpuMs() < end;) {
             }
         } else {
             ::usleep(80'000);
@@ -110,7 +115,7 @@ TEST(LifecycleProbe, WatchdogNotesAStallAndHowMuchOfItWasComputing) {
         const auto [late, cpu] = longestStall();
         EXPECT_GE(late, 70.0);
         if (c.computing) {
-            EXPECT_GE(cpu, 0.5 * late); // a loaded machine may take the processor away for part of it
+            EXPECT_GE(cpu, 70.0);
         } else {
             EXPECT_LT(cpu, 20.0);
         }

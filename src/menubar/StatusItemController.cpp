@@ -144,7 +144,7 @@ void StatusItemController::changedLater() {
 }
 
 const QList<MenuRow>& StatusItemController::menuRows() const {
-    return renderer_->rows();
+    return rows_;
 }
 
 MenuSnapshot StatusItemController::snapshot() {
@@ -155,16 +155,19 @@ MenuSnapshot StatusItemController::snapshot() {
 }
 
 void StatusItemController::menuNeedsUpdate() {
-    const QList<MenuRow> rows = StatusMenu::rows(snapshot());
-    renderer_->render(rows, *menu_);
+    rows_ = StatusMenu::rows(snapshot());
     if (notifier_->started())
-        notifier_->menu().setRows(rows);
+        notifier_->menu().setRows(rows_);
+    // Where the host draws the menu, the connector's own is drawn only while it shows (a popup on X11).
+    if (!notifier_->started() || menu_->isVisible())
+        renderer_->render(rows_, *menu_);
 }
 
 void StatusItemController::menuWillOpen() {
     menuOpen_ = true;
     controller_.holdsAutoInstall = true;
     menuNeedsUpdate();
+    renderer_->render(rows_, *menu_); // nothing to do where it was rendered just now
     emit menuPrepared();
     Async::spawn(controller_.refresh(), "refresh on menu open");
 }

@@ -113,6 +113,7 @@ private:
     Terminate terminate_;
     std::unique_ptr<QSystemTrayIcon> item_;
     std::unique_ptr<StatusNotifierItem> notifier_;
+    QList<MenuRow> rows_;
     QString toolTip_;
     std::unique_ptr<StatusMenuRenderer> renderer_;
     std::unique_ptr<QMenu> menu_;

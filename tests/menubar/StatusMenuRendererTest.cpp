@@ -173,14 +173,10 @@ TEST_F(Renderer, TheExportedMenuCarriesTheSameContent) {
     QObject::connect(&exported, &DBusMenuExport::layoutUpdated, [&] { ++layouts; });
     QObject::connect(&exported, &DBusMenuExport::itemsPropertiesUpdated,
                      [&](const QList<DBusMenuItem>& changed) { updates << changed; });
-    rows[at("connector-update")].style = S::Progress{};
-    rows[at("connector-update")].title = "正在下载新版 45%";
+    setUpdateRow(S::Progress{}, "正在下载新版 45%");
     exported.setRows(rows);
     const auto shown = [&](const char* id) {
-        for (const DBusMenuLayout& child : exported.layout(0, -1, {}).children)
-            if (child.id == exported.itemId(id))
-                return child.properties;
-        return QVariantMap{};
+        return exported.layout(0, -1, {}).children.value(at(id)).properties;
     };
     const std::tuple<const char*, const char*, bool> items[] = {
         // clang-format off
